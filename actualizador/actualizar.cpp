@@ -1,0 +1,174 @@
+// The run: start-up, the phases in their order, and the teardown that releases everything.
+#include "interno.h"
+#include "ajustes.h"
+
+BCRYPT_ALG_HANDLE algSha;
+HINTERNET sesion;
+char urlBase[512];
+Entrada *ent;
+int nEnt;
+char (*ocultos)[260];
+int nOcultos;
+char (*borrar)[260];
+int nBorrar;
+Recordado *rec;
+int nRec, capRec;
+ULONGLONG totalBajar, hechoTotal;
+
+void (WINAPI *dormir)(DWORD ms) = Sleep;
+
+// An earlier run may have moved the running host executable aside; it is free now.
+static void BorrarEjecutableViejo(void)
+{
+    char viejo[MAX_PATH];
+    if (!E->ejecutable[0] || !Formar(viejo, sizeof viejo, "%s.viejo", E->ejecutable))
+        return;
+    for (int intento = 0; intento < 20; intento++) {
+        if (!Existe(viejo))
+            return;
+        QuitarAtributos(viejo);
+        if (DeleteFileA(viejo))
+            return;
+        dormir(150);
+    }
+}
+
+static int EsInstalacionVieja(void)
+{
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, "Corvalis.exe");
+    if (Existe(ruta))
+        return 1;
+    Unir(ruta, E->carpeta, "INIT");
+    return EsCarpeta(ruta);
+}
+
+void PonerPlazos(int plazoMs)
+{
+    if (plazoMs)
+        WinHttpSetTimeouts(sesion, plazoMs, plazoMs, plazoMs, plazoMs);
+    else
+        WinHttpSetTimeouts(sesion, 10000, 10000, 15000, 30000);
+}
+
+static int Conectar(void)
+{
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algSha, BCRYPT_SHA256_ALGORITHM, NULL, 0))) {
+        algSha = NULL;
+        return Fallar(ACT_INTERNO, "BCrypt no disponible");
+    }
+    sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                         WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!sesion)
+        sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                             WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!sesion)
+        return Fallar(ACT_SIN_SERVIDOR, "WinHTTP no disponible (error %lu)", GetLastError());
+    DWORD protocolos = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                       WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    WinHttpSetOption(sesion, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocolos, sizeof protocolos);
+    PonerPlazos(E->plazoMs);
+    return 0;
+}
+
+// The default base URL, or the one the override file names. The override is taken only when
+// its first line fits: a URL cut at the read limit would send every request elsewhere.
+void LeerUrlBase(void)
+{
+    lstrcpynA(urlBase, URL_BASE_DEFECTO, sizeof urlBase);
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, RUTA_SERVIDOR);
+    HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    // One byte more than the URL may hold tells whether the line goes on past it.
+    char texto[512];
+    DWORD leidos = 0;
+    if (!ReadFile(f, texto, sizeof texto - 1, &leidos, NULL))
+        leidos = 0;
+    CloseHandle(f);
+    texto[leidos] = 0;
+    DWORD largo = 0;
+    while (largo < leidos && texto[largo] != '\n' && texto[largo] != '\r' && texto[largo] != ' ')
+        largo++;
+    texto[largo] = 0;
+    // Room for the "/" that may be appended and the terminator.
+    if (largo > 0 && largo <= sizeof urlBase - 2) {
+        lstrcpynA(urlBase, texto, sizeof urlBase);
+        if (urlBase[largo - 1] != '/')
+            lstrcatA(urlBase, "/");
+    }
+    if (E->anotar)
+        E->anotar("servidor de descargas de pruebas: %s", urlBase);
+}
+
+static void Liberar(void)
+{
+    if (sesion) {
+        WinHttpCloseHandle(sesion);
+        sesion = NULL;
+    }
+    if (algSha) {
+        BCryptCloseAlgorithmProvider(algSha, 0);
+        algSha = NULL;
+    }
+    Soltar(ent);
+    Soltar(ocultos);
+    Soltar(borrar);
+    Soltar(rec);
+    ent = NULL;
+    ocultos = NULL;
+    borrar = NULL;
+    rec = NULL;
+}
+
+int Actualizar(Actualizacion *a)
+{
+    E = a;
+    E->error[0] = 0;
+    E->archivoFallido[0] = 0;
+    E->version = 0;
+    ent = NULL;
+    ocultos = NULL;
+    borrar = NULL;
+    rec = NULL;
+    nEnt = nOcultos = nBorrar = nRec = capRec = 0;
+
+    BorrarEjecutableViejo();
+
+    int vieja = EsInstalacionVieja();
+    if (vieja)
+        AvisarRelanzo();
+
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, "Recursos\\BRM.exe");
+    E->versionPrevia = !vieja && Existe(ruta) && VersionVista() != 0;
+
+    Unir(ruta, E->carpeta, "Recursos");
+    if (!E->modoInstalacion && !vieja && !EsCarpeta(ruta))
+        return Fallar(ACT_NO_ES_JUEGO, "%s no parece una instalacion del juego", E->carpeta);
+
+    // Serialises the installer and the launcher; after the wait the run goes on regardless.
+    HANDLE exclusion = CreateMutexA(NULL, FALSE, "Local\\BRM_Actualizador");
+    if (exclusion)
+        WaitForSingleObject(exclusion, 600000);
+
+    Unir(ruta, E->carpeta, RUTA_ESTADO "\\x");
+    CrearCarpetas(ruta);
+
+    if (E->anotar)
+        E->anotar("actualizador: buscando actualizaciones%s (%s)", vieja ? " (instalacion vieja)" : "",
+                  ETIQUETA_CLAVE);
+    Avisar(L"Buscando actualizaciones", 0, 0);
+
+    int resultado = Conectar();
+    if (resultado == 0)
+        LeerUrlBase();
+
+    Liberar();
+    if (exclusion) {
+        ReleaseMutex(exclusion);
+        CloseHandle(exclusion);
+    }
+    return resultado;
+}

@@ -1,0 +1,131 @@
+// Small helpers every phase uses, the reader of version.txt and the launcher's signal.
+#include "interno.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+int Formar(char *destino, int capacidad, const char *formato, ...)
+{
+    va_list args;
+    va_start(args, formato);
+    int n = _vsnprintf(destino, capacidad, formato, args);
+    va_end(args);
+    // _vsnprintf leaves no terminator when the text fills the buffer exactly.
+    if (n < 0 || n >= capacidad) {
+        destino[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+void Unir(char *destino, const char *base, const char *relativa)
+{
+    lstrcpynA(destino, base, MAX_PATH);
+    if (!relativa || !relativa[0])
+        return;
+    if (lstrlenA(destino) + lstrlenA(relativa) > MAX_PATH - 2) {
+        destino[0] = 0;
+        return;
+    }
+    lstrcatA(destino, "\\");
+    lstrcatA(destino, relativa);
+}
+
+int Existe(const char *ruta)
+{
+    return GetFileAttributesA(ruta) != INVALID_FILE_ATTRIBUTES;
+}
+
+int EsCarpeta(const char *ruta)
+{
+    DWORD a = GetFileAttributesA(ruta);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void QuitarAtributos(const char *ruta)
+{
+    const DWORD estorban = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    DWORD a = GetFileAttributesA(ruta);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & estorban))
+        SetFileAttributesA(ruta, a & ~estorban);
+}
+
+void CrearCarpetas(const char *ruta)
+{
+    char copia[MAX_PATH];
+    lstrcpynA(copia, ruta, MAX_PATH);
+    char *barra = NULL;
+    for (char *p = copia; *p; p++)
+        if (*p == '\\')
+            barra = p;
+    if (!barra)
+        return;
+    *barra = 0;
+    // Start after a drive prefix such as "C:\".
+    for (char *p = copia + 3; p < barra; p++) {
+        if (*p == '\\') {
+            *p = 0;
+            CreateDirectoryA(copia, NULL);
+            *p = '\\';
+        }
+    }
+    CreateDirectoryA(copia, NULL);
+}
+
+void *Pedir(SIZE_T tam)
+{
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, tam);
+}
+
+void Soltar(void *bloque)
+{
+    if (bloque)
+        HeapFree(GetProcessHeap(), 0, bloque);
+}
+
+int LeerNumero(const char *texto, ULONGLONG *valor)
+{
+    *valor = 0;
+    if (*texto < '0' || *texto > '9')
+        return 0;
+    for (; *texto >= '0' && *texto <= '9'; texto++)
+        *valor = *valor * 10 + (ULONGLONG)(*texto - '0');
+    return 1;
+}
+
+int EsHex(const char *texto, int n)
+{
+    for (int i = 0; i < n; i++) {
+        char c = texto[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return 0;
+    }
+    return 1;
+}
+
+DWORD VersionVista(void)
+{
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, RUTA_VERSION);
+    HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0;
+    char texto[32];
+    DWORD leidos = 0;
+    if (!ReadFile(f, texto, sizeof texto - 1, &leidos, NULL))
+        leidos = 0;
+    CloseHandle(f);
+    texto[leidos] = 0;
+    ULONGLONG v;
+    LeerNumero(texto, &v);
+    return (DWORD)v;
+}
+
+void AvisarRelanzo(void)
+{
+    HANDLE evento = OpenEventA(EVENT_MODIFY_STATE, FALSE, "Local\\BRM_Relanzo");
+    if (evento) {
+        SetEvent(evento);
+        CloseHandle(evento);
+    }
+}

@@ -1,0 +1,89 @@
+/* Declarations shared by the engine's files and its tests. Nothing here is part of the
+   interface a host uses; that is actualizador.h alone. */
+#ifndef ACTUALIZADOR_INTERNO_H
+#define ACTUALIZADOR_INTERNO_H
+
+#include "actualizador.h"
+#include <bcrypt.h>
+#include <winhttp.h>
+
+#define CON_FORMATO(f, a) __attribute__((format(ms_printf, f, a)))
+
+/* Fixed paths under the game folder. */
+#define RUTA_ESTADO "Recursos\\Local\\Actualizador"
+#define RUTA_VERSION RUTA_ESTADO "\\version.txt"
+#define RUTA_HASHES RUTA_ESTADO "\\hashes.txt"
+#define RUTA_DESCARGAS RUTA_ESTADO "\\descargas"
+#define RUTA_SERVIDOR "Recursos\\Avanzado\\ServidorDescargas.txt"
+
+/* A URL that a request accepts: 1023 characters and the terminator. */
+#define LARGO_URL 1024
+
+/* One manifest entry. */
+struct Entrada {
+    char ruta[260];
+    ULONGLONG tam;
+    char sha[65];
+    int pendiente;
+};
+
+/* One line of the hash cache. */
+struct Recordado {
+    char ruta[260];
+    ULONGLONG tam;
+    ULONGLONG fecha;
+    char sha[65];
+};
+
+/* State of a transfer sink: the memory sink uses salida as its block and lleno, the disk sink
+   salida as its file handle and contado. */
+struct Sumidero {
+    void *salida;
+    DWORD lleno;
+    ULONGLONG contado;
+};
+
+typedef int (*SumideroFn)(Sumidero *s, const void *datos, DWORD largo);
+
+/* ---- state of the run in progress (one per process) ---- */
+extern Actualizacion *E;
+extern BCRYPT_ALG_HANDLE algSha;
+extern HINTERNET sesion;
+extern char urlBase[512];
+extern Entrada *ent;
+extern int nEnt;
+extern char (*ocultos)[260];
+extern int nOcultos;
+extern char (*borrar)[260];
+extern int nBorrar;
+extern Recordado *rec;
+extern int nRec, capRec;
+extern ULONGLONG totalBajar, hechoTotal;
+
+/* Every pause of the engine goes through here, so that tests record pauses instead of
+   sleeping through them. */
+extern void (WINAPI *dormir)(DWORD ms);
+
+/* ---- reporting ---- */
+void Avisar(const wchar_t *texto, ULONGLONG hecho, ULONGLONG total);
+int Fallar(int codigo, const char *formato, ...) CON_FORMATO(2, 3);
+
+/* ---- helpers ---- */
+int Formar(char *destino, int capacidad, const char *formato, ...) CON_FORMATO(3, 4);
+void Unir(char *destino, const char *base, const char *relativa);
+int Existe(const char *ruta);
+int EsCarpeta(const char *ruta);
+void QuitarAtributos(const char *ruta);
+void CrearCarpetas(const char *ruta);
+void *Pedir(SIZE_T tam);
+void Soltar(void *bloque);
+int LeerNumero(const char *texto, ULONGLONG *valor);
+int EsHex(const char *texto, int n);
+DWORD VersionVista(void);
+void AvisarRelanzo(void);
+
+/* ---- start-up pieces of the run ---- */
+void PonerPlazos(int plazoMs);
+void LeerUrlBase(void);
+
+#endif

@@ -1,0 +1,206 @@
+#include "comun.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+std::vector<std::string> lineas;
+std::vector<Evento> eventos;
+
+void AnotarPrueba(const char *formato, ...)
+{
+    char texto[2048];
+    va_list args;
+    va_start(args, formato);
+    wvsprintfA(texto, formato, args);
+    va_end(args);
+    lineas.push_back(texto);
+}
+
+void ProgresoPrueba(void *, const wchar_t *texto, ULONGLONG hecho, ULONGLONG total)
+{
+    eventos.push_back({texto, hecho, total});
+}
+
+void NuevoRegistro(Actualizacion *a, const std::string &carpeta)
+{
+    ZeroMemory(a, sizeof *a);
+    lstrcpynA(a->carpeta, carpeta.c_str(), sizeof a->carpeta);
+    a->anotar = AnotarPrueba;
+    a->progreso = ProgresoPrueba;
+    lineas.clear();
+    eventos.clear();
+}
+
+bool HayLinea(const std::string &linea)
+{
+    for (const std::string &l : lineas)
+        if (l == linea)
+            return true;
+    return false;
+}
+
+static std::vector<DWORD> *pausasActuales;
+
+static void WINAPI DormirGrabado(DWORD ms)
+{
+    pausasActuales->push_back(ms);
+}
+
+PausasGrabadas::PausasGrabadas()
+{
+    pausasActuales = &ms;
+    dormir = DormirGrabado;
+}
+
+PausasGrabadas::~PausasGrabadas()
+{
+    dormir = Sleep;
+    pausasActuales = NULL;
+}
+
+CarpetaTemporal::CarpetaTemporal()
+{
+    static int cuenta;
+    char tmp[MAX_PATH];
+    GetTempPathA(sizeof tmp, tmp);
+    char nombre[MAX_PATH];
+    snprintf(nombre, sizeof nombre, "%sbrm-%lu-%d", tmp, GetCurrentProcessId(), ++cuenta);
+    ruta = nombre;
+    BorrarTodo(ruta);
+    CreateDirectoryA(ruta.c_str(), NULL);
+}
+
+CarpetaTemporal::~CarpetaTemporal()
+{
+    BorrarTodo(ruta);
+}
+
+// Folder links are removed as links, never entered.
+void BorrarTodo(const std::string &ruta)
+{
+    DWORD a = GetFileAttributesA(ruta.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return;
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAA d;
+        HANDLE h = FindFirstFileA((ruta + "\\*").c_str(), &d);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::string n = d.cFileName;
+                if (n != "." && n != "..")
+                    BorrarTodo(ruta + "\\" + n);
+            } while (FindNextFileA(h, &d));
+            FindClose(h);
+        }
+    }
+    SetFileAttributesA(ruta.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (a & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryA(ruta.c_str());
+    else
+        DeleteFileA(ruta.c_str());
+}
+
+void CrearCarpeta(const std::string &ruta)
+{
+    CrearCarpetas((ruta + "\\x").c_str());
+}
+
+void EscribirArchivo(const std::string &ruta, const std::string &contenido)
+{
+    CrearCarpetas(ruta.c_str());
+    HANDLE f = CreateFileA(ruta.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot create " << ruta;
+        return;
+    }
+    DWORD escritos = 0;
+    if (!contenido.empty())
+        WriteFile(f, contenido.data(), (DWORD)contenido.size(), &escritos, NULL);
+    CloseHandle(f);
+}
+
+std::string LeerArchivo(const std::string &ruta)
+{
+    std::string texto;
+    HANDLE f = CreateFileA(ruta.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return texto;
+    char bloque[65536];
+    DWORD leidos;
+    while (ReadFile(f, bloque, sizeof bloque, &leidos, NULL) && leidos > 0)
+        texto.append(bloque, leidos);
+    CloseHandle(f);
+    return texto;
+}
+
+std::string ProgramaVecino(const char *nombre)
+{
+    char ruta[MAX_PATH];
+    GetModuleFileNameA(NULL, ruta, sizeof ruta);
+    std::string r = ruta;
+    return r.substr(0, r.find_last_of('\\') + 1) + nombre;
+}
+
+HANDLE Ayudante(const std::string &argumentos, const std::string &salida)
+{
+    std::string linea = "\"" + ProgramaVecino("ayudante.exe") + "\" " + argumentos;
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    HANDLE archivo = INVALID_HANDLE_VALUE;
+    if (!salida.empty()) {
+        SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+        archivo = CreateFileA(salida.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = archivo;
+        si.hStdError = archivo;
+    }
+    PROCESS_INFORMATION pi;
+    std::vector<char> orden(linea.begin(), linea.end());
+    orden.push_back(0);
+    BOOL ok = CreateProcessA(NULL, orden.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
+    if (archivo != INVALID_HANDLE_VALUE)
+        CloseHandle(archivo);
+    if (!ok) {
+        ADD_FAILURE() << "cannot start " << linea;
+        return NULL;
+    }
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+DWORD EsperarProceso(HANDLE proceso)
+{
+    DWORD codigo = 999;
+    if (!proceso)
+        return codigo;
+    WaitForSingleObject(proceso, 60000);
+    GetExitCodeProcess(proceso, &codigo);
+    CloseHandle(proceso);
+    return codigo;
+}
+
+void Sha256(const void *datos, size_t largo, unsigned char resumen[32])
+{
+    BCRYPT_ALG_HANDLE alg = NULL;
+    BCRYPT_HASH_HANDLE h = NULL;
+    BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, NULL, 0);
+    BCryptCreateHash(alg, &h, NULL, 0, NULL, 0, 0);
+    BCryptHashData(h, (PUCHAR)datos, (ULONG)largo, 0);
+    BCryptFinishHash(h, resumen, 32, 0);
+    BCryptDestroyHash(h);
+    BCryptCloseAlgorithmProvider(alg, 0);
+}
+
+std::string ShaHex(const std::string &datos)
+{
+    unsigned char r[32];
+    Sha256(datos.data(), datos.size(), r);
+    std::string hex;
+    for (unsigned char b : r) {
+        hex += "0123456789abcdef"[b >> 4];
+        hex += "0123456789abcdef"[b & 15];
+    }
+    return hex;
+}

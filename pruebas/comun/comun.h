@@ -1,0 +1,63 @@
+// What the engine's tests share: a record wired to capturing callbacks, temporary folders,
+// files written and read in one call, pauses recorded instead of slept, and helper processes.
+#ifndef PRUEBAS_COMUN_H
+#define PRUEBAS_COMUN_H
+
+#include "interno.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct Evento {
+    std::wstring texto;
+    ULONGLONG hecho, total;
+};
+
+// Log lines formatted as a host would, and progress events, of the runs since the last
+// NuevoRegistro.
+extern std::vector<std::string> lineas;
+extern std::vector<Evento> eventos;
+
+// Zero-fills the record, wires both callbacks and sets the folder.
+void NuevoRegistro(Actualizacion *a, const std::string &carpeta);
+void AnotarPrueba(const char *formato, ...) CON_FORMATO(1, 2);
+void ProgresoPrueba(void *dato, const wchar_t *texto, ULONGLONG hecho, ULONGLONG total);
+bool HayLinea(const std::string &linea);
+
+// Pauses the engine asks for, in milliseconds, instead of sleeping; undone by the destructor.
+struct PausasGrabadas {
+    std::vector<DWORD> ms;
+    PausasGrabadas();
+    ~PausasGrabadas();
+};
+
+// A new empty folder under the temporary folder, removed with all it holds at the end.
+struct CarpetaTemporal {
+    std::string ruta;
+    CarpetaTemporal();
+    ~CarpetaTemporal();
+    std::string operator/(const std::string &relativa) const { return ruta + "\\" + relativa; }
+};
+
+void BorrarTodo(const std::string &ruta);
+// Writes a file whole, creating its folders.
+void EscribirArchivo(const std::string &ruta, const std::string &contenido);
+std::string LeerArchivo(const std::string &ruta);
+void CrearCarpeta(const std::string &ruta);
+
+// SHA-256 of some bytes, as raw bytes and as 64 lowercase hex digits.
+void Sha256(const void *datos, size_t largo, unsigned char resumen[32]);
+std::string ShaHex(const std::string &datos);
+
+// Full path of a program that sits beside the running test program.
+std::string ProgramaVecino(const char *nombre);
+
+// Starts the helper program with the given arguments; its standard output goes to the file
+// `salida` when one is named. Returns the process handle.
+HANDLE Ayudante(const std::string &argumentos, const std::string &salida = "");
+// Waits for a process and returns its exit code, closing the handle.
+DWORD EsperarProceso(HANDLE proceso);
+
+#endif
