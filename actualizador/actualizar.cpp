@@ -51,26 +51,6 @@ void PonerPlazos(int plazoMs)
         WinHttpSetTimeouts(sesion, 10000, 10000, 15000, 30000);
 }
 
-static int Conectar(void)
-{
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algSha, BCRYPT_SHA256_ALGORITHM, NULL, 0))) {
-        algSha = NULL;
-        return Fallar(ACT_INTERNO, "BCrypt no disponible");
-    }
-    sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                         WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!sesion)
-        sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                             WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!sesion)
-        return Fallar(ACT_SIN_SERVIDOR, "WinHTTP no disponible (error %lu)", GetLastError());
-    DWORD protocolos = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
-                       WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    WinHttpSetOption(sesion, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocolos, sizeof protocolos);
-    PonerPlazos(E->plazoMs);
-    return 0;
-}
-
 // The default base URL, or the one the override file names. The override is taken only when
 // its first line fits: a URL cut at the read limit would send every request elsewhere.
 void LeerUrlBase(void)
@@ -102,7 +82,28 @@ void LeerUrlBase(void)
         E->anotar("servidor de descargas de pruebas: %s", urlBase);
 }
 
-static void Liberar(void)
+int Conectar(void)
+{
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algSha, BCRYPT_SHA256_ALGORITHM, NULL, 0))) {
+        algSha = NULL;
+        return Fallar(ACT_INTERNO, "BCrypt no disponible");
+    }
+    sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                         WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!sesion)
+        sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                             WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!sesion)
+        return Fallar(ACT_SIN_SERVIDOR, "WinHTTP no disponible (error %lu)", GetLastError());
+    DWORD protocolos = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                       WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    WinHttpSetOption(sesion, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocolos, sizeof protocolos);
+    PonerPlazos(E->plazoMs);
+    LeerUrlBase();
+    return 0;
+}
+
+void Liberar(void)
 {
     if (sesion) {
         WinHttpCloseHandle(sesion);
@@ -163,7 +164,7 @@ int Actualizar(Actualizacion *a)
 
     int resultado = Conectar();
     if (resultado == 0)
-        LeerUrlBase();
+        resultado = ObtenerManifiesto();
 
     Liberar();
     if (exclusion) {

@@ -18,6 +18,10 @@
 
 /* A URL that a request accepts: 1023 characters and the terminator. */
 #define LARGO_URL 1024
+/* Read block of one transfer. */
+#define BLOQUE_HTTP 65536
+/* The memory sink holds at most this much; its block has one byte more for a terminator. */
+#define LIMITE_MANIFIESTO 1048576
 
 /* One manifest entry. */
 struct Entrada {
@@ -82,8 +86,22 @@ int EsHex(const char *texto, int n);
 DWORD VersionVista(void);
 void AvisarRelanzo(void);
 
-/* ---- start-up pieces of the run ---- */
+/* ---- transfer ---- */
+DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero *s);
+int AMemoria(Sumidero *s, const void *datos, DWORD largo);
+int ADisco(Sumidero *s, const void *datos, DWORD largo);
+
+/* ---- manifest ---- */
+int RutaValida(const char *ruta);
+int ComprobarManifiesto(char *texto, DWORD largo);
+int ObtenerManifiesto(void);
+
+/* ---- start-up and teardown of the run ---- */
+/* Opens the SHA-256 provider and the HTTP session and settles urlBase; 0 or a result code. */
+int Conectar(void);
 void PonerPlazos(int plazoMs);
 void LeerUrlBase(void);
+/* Closes what Conectar opened and releases the run's tables. */
+void Liberar(void);
 
 #endif

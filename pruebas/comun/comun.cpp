@@ -204,3 +204,17 @@ std::string ShaHex(const std::string &datos)
     }
     return hex;
 }
+
+MotorConectado::MotorConectado(const std::string &url)
+{
+    EscribirArchivo(carpeta / RUTA_SERVIDOR, url + "\n");
+    NuevoRegistro(&a, carpeta.ruta);
+    E = &a;
+    EXPECT_EQ(Conectar(), 0);
+    lineas.clear();
+}
+
+MotorConectado::~MotorConectado()
+{
+    Liberar();
+}

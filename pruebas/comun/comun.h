@@ -51,6 +51,17 @@ void CrearCarpeta(const std::string &ruta);
 void Sha256(const void *datos, size_t largo, unsigned char resumen[32]);
 std::string ShaHex(const std::string &datos);
 
+// The engine connected as a run leaves it after start-up (SHA-256 provider, HTTP session,
+// base URL from an override file naming `url`), on a record wired to the capturing callbacks,
+// with recorded pauses. The destructor tears it down as a run does.
+struct MotorConectado {
+    CarpetaTemporal carpeta;
+    Actualizacion a;
+    PausasGrabadas pausas;
+    explicit MotorConectado(const std::string &url);
+    ~MotorConectado();
+};
+
 // Full path of a program that sits beside the running test program.
 std::string ProgramaVecino(const char *nombre);
 

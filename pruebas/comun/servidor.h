@@ -1,0 +1,52 @@
+// A scripted HTTP server on 127.0.0.1 inside the test program. Each test says what each
+// request of a path gets, in order (the last answer repeats), and reads afterwards what every
+// request carried.
+#ifndef PRUEBAS_SERVIDOR_H
+#define PRUEBAS_SERVIDOR_H
+
+#include <winsock2.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct Respuesta {
+    int estado = 200;            // 0: close the connection without an answer
+    std::string cuerpo;
+    bool rango = true;           // answer a "Range: bytes=N-" with 206 and the rest of the body
+    size_t cortarEn = std::string::npos;  // close after this many body bytes
+    bool sinLargo = false;       // no Content-Length: the body ends when the connection closes
+    unsigned demoraMs = 0;       // wait this long before answering (a stall)
+};
+
+struct Peticion {
+    std::string ruta;    // "/manifiesto.txt"
+    std::string rango;   // value of the Range header, "" without one
+    std::string agente;  // value of the User-Agent header
+};
+
+struct ServidorGuion {
+    ServidorGuion();
+    ~ServidorGuion();
+    // "http://127.0.0.1:PORT/"
+    std::string url;
+    void Responder(const std::string &ruta, const std::vector<Respuesta> &respuestas);
+    void Responder(const std::string &ruta, const std::string &cuerpo);
+    std::vector<Peticion> Peticiones();
+
+  private:
+    void Atender(SOCKET s);
+    void Bucle();
+    SOCKET escucha;
+    std::thread hilo;
+    std::mutex cerrojo;
+    std::map<std::string, std::vector<Respuesta>> guion;
+    std::vector<Peticion> hechas;
+};
+
+// A URL on 127.0.0.1 where nothing listens.
+std::string UrlSinServidor();
+
+#endif
