@@ -45,10 +45,14 @@ static int EsInstalacionVieja(void)
 
 void PonerPlazos(int plazoMs)
 {
+    int recibir = plazoMs ? plazoMs : 30000;
     if (plazoMs)
         WinHttpSetTimeouts(sesion, plazoMs, plazoMs, plazoMs, plazoMs);
     else
-        WinHttpSetTimeouts(sesion, 10000, 10000, 15000, 30000);
+        WinHttpSetTimeouts(sesion, 10000, 10000, 15000, recibir);
+    // Some WinHTTP implementations (Wine's) wait for the response headers under a time-out of
+    // their own that the call above leaves unlimited; a stalled server must not outlast ours.
+    WinHttpSetOption(sesion, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &recibir, sizeof recibir);
 }
 
 // The default base URL, or the one the override file names. The override is taken only when
