@@ -127,6 +127,18 @@ void Liberar(void)
     rec = NULL;
 }
 
+// The phases in their order; the first failure ends the run.
+static int Fases(void)
+{
+    int resultado = ObtenerManifiesto();
+    if (resultado)
+        return resultado;
+    LeerRecordados();
+    if (DecidirCambios() == 0)
+        return 0;
+    return BajarPendientes();
+}
+
 int Actualizar(Actualizacion *a)
 {
     E = a;
@@ -168,7 +180,7 @@ int Actualizar(Actualizacion *a)
 
     int resultado = Conectar();
     if (resultado == 0)
-        resultado = ObtenerManifiesto();
+        resultado = Fases();
 
     Liberar();
     if (exclusion) {

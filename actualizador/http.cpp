@@ -103,6 +103,13 @@ int ADisco(Sumidero *s, const void *datos, DWORD largo)
         SetEndOfFile(archivo);
         return 1;
     }
+    // More than the manifest promises: counted, so that the caller sees a body too long, but
+    // never written, so that a server cannot fill the disk.
+    if (s->contado + largo > s->tope) {
+        s->contado += largo;
+        hechoTotal += largo;
+        return 0;
+    }
     // WriteFile may report success with fewer bytes written (a full disk under some systems).
     DWORD escritos = 0;
     if (!WriteFile(archivo, datos, largo, &escritos, NULL) || escritos != largo)

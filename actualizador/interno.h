@@ -22,6 +22,8 @@
 #define BLOQUE_HTTP 65536
 /* The memory sink holds at most this much; its block has one byte more for a terminator. */
 #define LIMITE_MANIFIESTO 1048576
+/* Hashing block. */
+#define BLOQUE_SHA 1048576
 
 /* One manifest entry. */
 struct Entrada {
@@ -39,12 +41,21 @@ struct Recordado {
     char sha[65];
 };
 
-/* State of a transfer sink: the memory sink uses salida as its block and lleno, the disk sink
-   salida as its file handle and contado. */
+/* State of a transfer sink: the memory sink uses salida as its block and lleno; the disk sink
+   salida as its file handle, contado (the bytes the body has brought, which are the file's
+   length unless the body went past tope) and tope (the size the manifest promises). */
 struct Sumidero {
     void *salida;
     DWORD lleno;
     ULONGLONG contado;
+    ULONGLONG tope;
+};
+
+/* Hash index over a table of records by a text key (a path or a digest). */
+struct Indice {
+    int *cubeta;     /* per bucket: first record + 1, 0 when empty */
+    int *siguiente;  /* per record: next record of its chain + 1 */
+    DWORD mascara;
 };
 
 typedef int (*SumideroFn)(Sumidero *s, const void *datos, DWORD largo);
@@ -86,6 +97,15 @@ int EsHex(const char *texto, int n);
 DWORD VersionVista(void);
 void AvisarRelanzo(void);
 
+/* ---- index ---- */
+/* Indexes n records `paso` bytes apart; `claves` is the key field of the first record (for
+   example &ent[0].sha). 0 when out of memory. */
+int CrearIndice(Indice *x, const char *claves, int n, SIZE_T paso);
+/* The records whose key may equal `clave`, in table order: the first, then each next; -1 ends. */
+int PrimeroEnIndice(const Indice *x, const char *clave);
+int SiguienteEnIndice(const Indice *x, int i);
+void SoltarIndice(Indice *x);
+
 /* ---- transfer ---- */
 DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero *s);
 int AMemoria(Sumidero *s, const void *datos, DWORD largo);
@@ -95,6 +115,21 @@ int ADisco(Sumidero *s, const void *datos, DWORD largo);
 int RutaValida(const char *ruta);
 int ComprobarManifiesto(char *texto, DWORD largo);
 int ObtenerManifiesto(void);
+
+/* ---- change detection ---- */
+int TamFecha(const char *ruta, ULONGLONG *tam, ULONGLONG *fecha);
+/* Digest of a file as 64 lowercase hex digits; with `cuenta`, raises `texto` after each block. */
+int ShaArchivo(const char *ruta, char sha[65], const wchar_t *texto, ULONGLONG *cuenta, ULONGLONG total);
+void LeerRecordados(void);
+/* Sets pendiente on every entry and returns how many are pending. */
+int DecidirCambios(void);
+/* Writes hashes.txt. Pending entries from index `colocados` on have not been put in place yet
+   and get no line; after a complete run it is nEnt. */
+void GuardarRecordados(int colocados);
+
+/* ---- staging ---- */
+int YaBajadoAntes(int i);
+int BajarPendientes(void);
 
 /* ---- start-up and teardown of the run ---- */
 /* Opens the SHA-256 provider and the HTTP session and settles urlBase; 0 or a result code. */

@@ -129,7 +129,7 @@ TEST_F(Http, MemorySinkLimit)
 struct Disco : Http {
     CarpetaTemporal t;
     HANDLE f = INVALID_HANDLE_VALUE;
-    void Abrir(const std::string &previo, DWORD acceso = GENERIC_READ | GENERIC_WRITE)
+    void Abrir(const std::string &previo, ULONGLONG tope = 16, DWORD acceso = GENERIC_READ | GENERIC_WRITE)
     {
         EscribirArchivo(t / "x.part", previo);
         f = CreateFileA((t / "x.part").c_str(), acceso, 0, NULL, OPEN_EXISTING, 0, NULL);
@@ -138,6 +138,7 @@ struct Disco : Http {
         SetFilePointerEx(f, cero, NULL, FILE_END);
         s.salida = f;
         s.contado = previo.size();
+        s.tope = tope;
         hechoTotal = 1000 + previo.size();  // 1000 bytes of other bodies already counted
         totalBajar = 5000;
     }
@@ -190,12 +191,22 @@ TEST_F(Disco, A200AfterRangeStartsTheFileOver)
 TEST_F(Disco, FailedWriteStopsTheTransfer)
 {
     servidor.Responder("/b.bin", std::string(200000, 'b'));
-    Abrir("", GENERIC_READ);
+    Abrir("", 200000, GENERIC_READ);
     EXPECT_EQ(Bajar("b.bin", 0, ADisco), 0u);
     EXPECT_EQ(llamadas, 1);
     EXPECT_EQ(s.contado, 0u);
     EXPECT_EQ(hechoTotal, 1000u);
     EXPECT_TRUE(eventos.empty());
+}
+
+TEST_F(Disco, NeverWritesPastTheSizePromised)
+{
+    servidor.Responder("/b.bin", std::string(300000, 'b'));
+    Abrir("bb");
+    EXPECT_EQ(Bajar("b.bin", 2, ADisco), 0u);
+    EXPECT_GT(s.contado, 16u);                    // the caller sees a body too long
+    EXPECT_EQ(hechoTotal - s.contado, 1000u);     // and can take the attempt back
+    EXPECT_LE(Archivo().size(), 16u);
 }
 
 TEST_F(Http, OffsetBeyond4GiBIsSentWhole)
