@@ -208,6 +208,7 @@ std::string ShaHex(const std::string &datos)
 MotorConectado::MotorConectado(const std::string &url)
 {
     EscribirArchivo(carpeta / RUTA_SERVIDOR, url + "\n");
+    CrearCarpeta(carpeta / RUTA_ESTADO);
     NuevoRegistro(&a, carpeta.ruta);
     E = &a;
     EXPECT_EQ(Conectar(), 0);
@@ -217,4 +218,17 @@ MotorConectado::MotorConectado(const std::string &url)
 MotorConectado::~MotorConectado()
 {
     Liberar();
+}
+
+int CargarManifiesto(const std::string &firmado)
+{
+    Soltar(ent);
+    Soltar(ocultos);
+    Soltar(borrar);
+    ent = NULL;
+    ocultos = borrar = NULL;
+    nEnt = nOcultos = nBorrar = 0;
+    std::vector<char> texto(firmado.begin(), firmado.end());
+    texto.push_back(0);
+    return ComprobarManifiesto(texto.data(), (DWORD)firmado.size());
 }

@@ -62,6 +62,10 @@ struct MotorConectado {
     ~MotorConectado();
 };
 
+// Parses a signed manifest into the engine's tables as a run does (after Liberar of any
+// earlier tables); returns the check's result.
+int CargarManifiesto(const std::string &firmado);
+
 // Full path of a program that sits beside the running test program.
 std::string ProgramaVecino(const char *nombre);
 
