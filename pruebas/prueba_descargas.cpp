@@ -1,0 +1,181 @@
+// Staging: one verified body per pending digest, reused, resumed and retried.
+#include "comun.h"
+#include "firma.h"
+#include "servidor.h"
+
+static std::string Linea(const std::string &ruta, const std::string &contenido)
+{
+    return ruta + "|" + std::to_string(contenido.size()) + "|" + ShaHex(contenido) + "\n";
+}
+
+static Respuesta Con(int estado, const std::string &cuerpo = "")
+{
+    Respuesta r;
+    r.estado = estado;
+    r.cuerpo = cuerpo;
+    return r;
+}
+
+struct Descargas : ::testing::Test {
+    ServidorGuion servidor;
+    MotorConectado motor{servidor.url};
+    std::string A = std::string(150000, 'a') + "fin de a", B = "cuerpo de b";
+
+    std::string Staging(const std::string &contenido, const char *extension) const
+    {
+        return motor.carpeta / (RUTA_DESCARGAS "\\" + ShaHex(contenido) + extension);
+    }
+    std::string Cuerpo(const std::string &contenido) const { return "/a/" + ShaHex(contenido) + ".bin"; }
+    // A first install of these entries: every one pending.
+    int Bajar(const std::string &entradas)
+    {
+        EXPECT_EQ(CargarManifiesto(Manifiesto(1, entradas)), 0) << motor.a.error;
+        DecidirCambios();
+        lineas.clear();
+        eventos.clear();
+        return BajarPendientes();
+    }
+    std::vector<std::string> Rutas()
+    {
+        std::vector<std::string> r;
+        for (const Peticion &p : servidor.Peticiones())
+            r.push_back(p.ruta + (p.rango.empty() ? "" : " " + p.rango));
+        return r;
+    }
+};
+
+TEST_F(Descargas, OneDownloadPerDigest)
+{
+    servidor.Responder(Cuerpo(A), A);
+    servidor.Responder(Cuerpo(B), B);
+    ASSERT_EQ(Bajar(Linea("uno.dat", A) + Linea("Recursos\\dos.dat", A) + Linea("b.txt", B)), 0) << motor.a.error;
+    EXPECT_EQ(Rutas(), (std::vector<std::string>{Cuerpo(A), Cuerpo(B)}));
+    EXPECT_EQ(totalBajar, A.size() + B.size());
+    EXPECT_EQ(hechoTotal, totalBajar);
+    EXPECT_EQ(LeerArchivo(Staging(A, ".bin")), A);
+    EXPECT_EQ(LeerArchivo(Staging(B, ".bin")), B);
+    EXPECT_FALSE(Existe(Staging(A, ".part").c_str()));
+    EXPECT_EQ(lineas, (std::vector<std::string>{"  bajando uno.dat (150008 bytes)", "  bajando b.txt (11 bytes)"}));
+    // Every event counts towards one total, never past it, and the last one reaches it.
+    ASSERT_FALSE(eventos.empty());
+    for (size_t i = 0; i < eventos.size(); i++) {
+        EXPECT_EQ(eventos[i].texto, L"Descargando actualización");
+        EXPECT_EQ(eventos[i].total, totalBajar);
+        if (i) {
+            EXPECT_GT(eventos[i].hecho, eventos[i - 1].hecho);
+        }
+    }
+    EXPECT_EQ(eventos.back().hecho, totalBajar);
+}
+
+TEST_F(Descargas, StagedFilesFromAnEarlierRun)
+{
+    const std::string C = "cuerpo de c", Vacio = "";
+    EscribirArchivo(Staging(A, ".bin"), A);                        // intact: reused
+    EscribirArchivo(Staging(B, ".bin"), std::string(B.size(), 'x'));  // wrong digest: fetched again
+    EscribirArchivo(Staging(C, ".part"), C);                       // complete: accepted as it is
+    servidor.Responder(Cuerpo(B), B);
+    ASSERT_EQ(Bajar(Linea("a", A) + Linea("b", B) + Linea("c", C) + Linea("vacio", Vacio)), 0) << motor.a.error;
+    EXPECT_EQ(Rutas(), std::vector<std::string>{Cuerpo(B)});  // a size-0 body needs no request either
+    EXPECT_EQ(LeerArchivo(Staging(B, ".bin")), B);
+    EXPECT_EQ(LeerArchivo(Staging(C, ".bin")), C);
+    EXPECT_TRUE(Existe(Staging(Vacio, ".bin").c_str()));
+    EXPECT_EQ(hechoTotal, totalBajar);
+    for (const Evento &e : eventos)
+        EXPECT_GE(e.hecho, A.size());  // the reused body counted from the start, without an event
+}
+
+TEST_F(Descargas, PartialBodiesAreResumed)
+{
+    const std::string C = "0123456789 cuerpo de c";
+    EscribirArchivo(Staging(A, ".part"), A.substr(0, 70000));
+    EscribirArchivo(Staging(B, ".part"), "basura");  // a server that ignores Range starts it over
+    EscribirArchivo(Staging(C, ".part"), C + "de mas");  // longer than the body: fetched whole
+    Respuesta b = Con(200, B);
+    b.rango = false;
+    servidor.Responder(Cuerpo(A), A);
+    servidor.Responder(Cuerpo(B), {b});
+    servidor.Responder(Cuerpo(C), C);
+    ASSERT_EQ(Bajar(Linea("a", A) + Linea("b", B) + Linea("c", C)), 0) << motor.a.error;
+    EXPECT_EQ(Rutas(), (std::vector<std::string>{Cuerpo(A) + " bytes=70000-", Cuerpo(B) + " bytes=6-", Cuerpo(C)}));
+    EXPECT_EQ(LeerArchivo(Staging(A, ".bin")), A);
+    EXPECT_EQ(LeerArchivo(Staging(B, ".bin")), B);
+    EXPECT_EQ(LeerArchivo(Staging(C, ".bin")), C);
+    EXPECT_EQ(hechoTotal, totalBajar);
+}
+
+TEST_F(Descargas, TooManyRequestsWaitsElevenSecondsEachTime)
+{
+    servidor.Responder(Cuerpo(B), {Con(429), Con(429), Con(429), Con(200, B)});
+    ASSERT_EQ(Bajar(Linea("b", B)), 0) << motor.a.error;
+    EXPECT_EQ(motor.pausas.ms, (std::vector<DWORD>{11000, 11000, 11000}));
+    EXPECT_EQ(lineas[1], "  b: HTTP 429 (intento 1)");
+    EXPECT_EQ(lineas[3], "  b: HTTP 429 (intento 3)");
+}
+
+TEST_F(Descargas, FourFailuresEndTheRunAndKeepThePart)
+{
+    servidor.Responder(Cuerpo(A), {Con(503), Con(404)});
+    EscribirArchivo(Staging(A, ".part"), A.substr(0, 1000));
+    EXPECT_EQ(Bajar(Linea("Recursos\\a.pak", A)), ACT_SIN_SERVIDOR);
+    EXPECT_STREQ(motor.a.error, "no se pudo bajar Recursos\\a.pak");
+    EXPECT_STREQ(motor.a.archivoFallido, "");
+    EXPECT_EQ(motor.pausas.ms, (std::vector<DWORD>{1000, 2000, 3000}));
+    EXPECT_EQ(lineas, (std::vector<std::string>{
+                          "  bajando Recursos\\a.pak (150008 bytes)",
+                          "  Recursos\\a.pak: HTTP 503 (intento 1)",
+                          "  Recursos\\a.pak: HTTP 404 (intento 2)",
+                          "  Recursos\\a.pak: HTTP 404 (intento 3)",
+                          "  Recursos\\a.pak: HTTP 404 (intento 4)",
+                          "ERROR (2): no se pudo bajar Recursos\\a.pak",
+                      }));
+    EXPECT_EQ(LeerArchivo(Staging(A, ".part")), A.substr(0, 1000));
+    EXPECT_EQ(hechoTotal, 0u);
+}
+
+TEST_F(Descargas, BodiesThatArriveWrongAreFetchedAgain)
+{
+    Respuesta corto = Con(200, A.substr(0, A.size() - 1));
+    Respuesta largo = Con(200, A + std::string(200000, '+'));
+    Respuesta otro = Con(200, std::string(A.size(), 'o'));
+    servidor.Responder(Cuerpo(A), {corto, largo, otro, Con(200, A)});
+    ASSERT_EQ(Bajar(Linea("a", A)), 0) << motor.a.error;
+    ASSERT_EQ(lineas.size(), 4u);
+    EXPECT_EQ(lineas[1], "  a llego mal (150007 de 150008 bytes), se baja de nuevo");
+    // Stopped at the size promised: the excess is counted but never written.
+    EXPECT_EQ(lineas[2].substr(0, 14), "  a llego mal ");
+    EXPECT_EQ(lineas[3], "  a llego mal (150008 de 150008 bytes), se baja de nuevo");
+    EXPECT_EQ(motor.pausas.ms, (std::vector<DWORD>{1000, 2000, 3000}));
+    EXPECT_EQ(LeerArchivo(Staging(A, ".bin")), A);
+    for (const Evento &e : eventos)
+        EXPECT_LE(e.hecho, e.total);
+}
+
+TEST_F(Descargas, StagingFileThatCannotBeCreated)
+{
+    EscribirArchivo(motor.carpeta / RUTA_DESCARGAS, "un archivo donde va la carpeta");
+    EXPECT_EQ(Bajar(Linea("Recursos\\b.txt", B)), ACT_ARCHIVO);
+    EXPECT_STREQ(motor.a.archivoFallido, "Recursos\\b.txt");
+    EXPECT_EQ(motor.a.error, "no se pudo crear " + Staging(B, ".part") + " (error 3)");
+    EXPECT_TRUE(servidor.Peticiones().empty());
+}
+
+TEST_F(Descargas, GameFolderTooLongForTheStagingNames)
+{
+    // 190 characters of staging folder: its ".part" names would need 260.
+    std::string largo = motor.carpeta.ruta + "\\" +
+                        std::string(190 - motor.carpeta.ruta.size() - 1 - strlen(RUTA_DESCARGAS) - 1, 'l');
+    lstrcpyA(motor.a.carpeta, largo.c_str());
+    EXPECT_EQ(Bajar(Linea("x.txt", "x") + Linea("Recursos\\b.txt", B)), ACT_ARCHIVO);
+    EXPECT_STREQ(motor.a.archivoFallido, "x.txt");
+    EXPECT_EQ(motor.a.error, "ruta demasiado larga: " + largo + "\\" RUTA_DESCARGAS "\\" + ShaHex("x") + ".part");
+    EXPECT_TRUE(servidor.Peticiones().empty());
+    EXPECT_FALSE(Existe((largo + "\\Recursos").c_str()));
+
+    // One character less fits.
+    largo.pop_back();
+    lstrcpyA(motor.a.carpeta, largo.c_str());
+    servidor.Responder(Cuerpo("x"), "x");
+    servidor.Responder(Cuerpo(B), B);
+    EXPECT_EQ(Bajar(Linea("x.txt", "x") + Linea("Recursos\\b.txt", B)), 0) << motor.a.error;
+}
