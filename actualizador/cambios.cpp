@@ -54,16 +54,19 @@ int ShaArchivo(const char *ruta, char sha[65], const wchar_t *texto, ULONGLONG *
     return 1;
 }
 
+// The table doubles (256 records at least), so that reading a cache of tens of thousands of
+// lines copies each record a bounded number of times.
 static int CrecerRecordados(void)
 {
-    Recordado *nuevo = (Recordado *)Pedir(((SIZE_T)capRec + 256) * sizeof(Recordado));
+    int crece = capRec < 256 ? 256 : capRec;
+    Recordado *nuevo = (Recordado *)Pedir(((SIZE_T)capRec + crece) * sizeof(Recordado));
     if (!nuevo)
         return 0;
     if (nRec)
         CopyMemory(nuevo, rec, (SIZE_T)nRec * sizeof(Recordado));
     Soltar(rec);
     rec = nuevo;
-    capRec += 256;
+    capRec += crece;
     return 1;
 }
 
