@@ -16,6 +16,7 @@ int nRec, capRec;
 ULONGLONG totalBajar, hechoTotal;
 
 void (WINAPI *dormir)(DWORD ms) = Sleep;
+DWORD (WINAPI *reloj)(void) = GetTickCount;
 
 // An earlier run may have moved the running host executable aside; it is free now.
 static void BorrarEjecutableViejo(void)
@@ -127,16 +128,26 @@ void Liberar(void)
     rec = NULL;
 }
 
-// The phases in their order; the first failure ends the run.
-static int Fases(void)
+// The phases in their order; the first failure ends the run. A success is 1 when the host
+// executable was replaced, else 0.
+static int Fases(int vieja)
 {
     int resultado = ObtenerManifiesto();
     if (resultado)
         return resultado;
     LeerRecordados();
-    if (DecidirCambios() == 0)
-        return 0;
-    return BajarPendientes();
+    int pendientes = DecidirCambios();
+    if (pendientes && (resultado = BajarPendientes()) != 0)
+        return resultado;
+    // With nothing to replace, only an older-layout folder waits: its player files move.
+    if ((pendientes || vieja) && !EsperarJuegoCerrado())
+        return Fallar(ACT_JUEGO_ABIERTO, "el juego sigue abierto");
+    MigrarJugador();
+    int relanzar = 0;
+    if (pendientes && (resultado = Reemplazar(&relanzar)) != 0)
+        return resultado;
+    Finalizar(relanzar);
+    return relanzar;
 }
 
 int Actualizar(Actualizacion *a)
@@ -180,7 +191,7 @@ int Actualizar(Actualizacion *a)
 
     int resultado = Conectar();
     if (resultado == 0)
-        resultado = Fases();
+        resultado = Fases(vieja);
 
     Liberar();
     if (exclusion) {

@@ -75,9 +75,10 @@ extern Recordado *rec;
 extern int nRec, capRec;
 extern ULONGLONG totalBajar, hechoTotal;
 
-/* Every pause of the engine goes through here, so that tests record pauses instead of
-   sleeping through them. */
+/* Every pause and every reading of the clock go through here, so that tests record pauses
+   and move time themselves instead of sleeping through them. */
 extern void (WINAPI *dormir)(DWORD ms);
+extern DWORD (WINAPI *reloj)(void);
 
 /* ---- reporting ---- */
 void Avisar(const wchar_t *texto, ULONGLONG hecho, ULONGLONG total);
@@ -130,6 +131,21 @@ void GuardarRecordados(int colocados);
 /* ---- staging ---- */
 int YaBajadoAntes(int i);
 int BajarPendientes(void);
+
+/* ---- applying the update ---- */
+/* Player files of the older layout and their places in Recursos\Local; ends with NULLs. */
+extern const char *const mover[][2];
+int ProcesoVivo(const char *nombre);
+/* 1 when no game process runs from the folder, 0 when one still does after 30 s. */
+int EsperarJuegoCerrado(void);
+void MigrarJugador(void);
+/* Puts every pending entry in place; 0, or the failure's code after the hash cache is
+   written. `relanzar` tells whether the host executable was replaced. */
+int Reemplazar(int *relanzar);
+int EnManifiesto(const char *ruta);
+void BorrarArbol(const char *ruta);
+void LimpiarRecursos(const char *carpeta, const char *relativa);
+void Finalizar(int relanzar);
 
 /* ---- start-up and teardown of the run ---- */
 /* Opens the SHA-256 provider and the HTTP session and settles urlBase; 0 or a result code. */

@@ -40,21 +40,32 @@ bool HayLinea(const std::string &linea)
 }
 
 static std::vector<DWORD> *pausasActuales;
+static DWORD ahora;
 
+// A pause is recorded and moves the test's clock by its length at once.
 static void WINAPI DormirGrabado(DWORD ms)
 {
     pausasActuales->push_back(ms);
+    ahora += ms;
+}
+
+static DWORD WINAPI RelojDePrueba(void)
+{
+    return ahora;
 }
 
 PausasGrabadas::PausasGrabadas()
 {
     pausasActuales = &ms;
+    ahora = 0xFFFFF000;  // close to the wrap of the tick count, which must do no harm
     dormir = DormirGrabado;
+    reloj = RelojDePrueba;
 }
 
 PausasGrabadas::~PausasGrabadas()
 {
     dormir = Sleep;
+    reloj = GetTickCount;
     pausasActuales = NULL;
 }
 

@@ -26,7 +26,8 @@ void AnotarPrueba(const char *formato, ...) CON_FORMATO(1, 2);
 void ProgresoPrueba(void *dato, const wchar_t *texto, ULONGLONG hecho, ULONGLONG total);
 bool HayLinea(const std::string &linea);
 
-// Pauses the engine asks for, in milliseconds, instead of sleeping; undone by the destructor.
+// Pauses the engine asks for, in milliseconds, instead of sleeping; each moves the engine's
+// clock by its length. Undone by the destructor.
 struct PausasGrabadas {
     std::vector<DWORD> ms;
     PausasGrabadas();

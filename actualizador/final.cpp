@@ -1,0 +1,210 @@
+// The finishing pass: hidden files, the delete list with its protection of player files, the
+// sweep of Recursos, the hash cache, the version record and the staging folder. Every step is
+// best effort; none fails the run.
+#include "interno.h"
+
+#include <string.h>
+
+static Indice porRuta;
+static int conIndice;
+
+int EnManifiesto(const char *ruta)
+{
+    if (conIndice) {
+        for (int i = PrimeroEnIndice(&porRuta, ruta); i >= 0; i = SiguienteEnIndice(&porRuta, i))
+            if (lstrcmpiA(ent[i].ruta, ruta) == 0)
+                return 1;
+        return 0;
+    }
+    for (int i = 0; i < nEnt; i++)
+        if (lstrcmpiA(ent[i].ruta, ruta) == 0)
+            return 1;
+    return 0;
+}
+
+// Player data is never deleted by a manifest, not even through a folder that holds it.
+static int EsDatoDelJugador(const char *ruta)
+{
+    char local[MAX_PATH], avanzado[MAX_PATH];
+    Unir(local, E->carpeta, "Recursos\\Local");
+    Unir(avanzado, E->carpeta, "Recursos\\Avanzado");
+    return lstrcmpiA(ruta, local) == 0 || lstrcmpiA(ruta, avanzado) == 0;
+}
+
+static int EsEnlace(DWORD atributos)
+{
+    return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void BorrarArbol(const char *ruta)
+{
+    // A link goes as a link; what it points to is never entered.
+    if (EsEnlace(GetFileAttributesA(ruta))) {
+        RemoveDirectoryA(ruta);
+        return;
+    }
+    char patron[MAX_PATH], hijo[MAX_PATH];
+    Unir(patron, ruta, "*");
+    WIN32_FIND_DATAA d;
+    HANDLE busqueda = patron[0] ? FindFirstFileA(patron, &d) : INVALID_HANDLE_VALUE;
+    if (busqueda != INVALID_HANDLE_VALUE) {
+        do {
+            if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, ".."))
+                continue;
+            Unir(hijo, ruta, d.cFileName);
+            if (!hijo[0])
+                continue;
+            int carpeta = d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+            if (carpeta && EsEnlace(d.dwFileAttributes)) {
+                RemoveDirectoryA(hijo);
+            } else if (carpeta) {
+                if (!EsDatoDelJugador(hijo))
+                    BorrarArbol(hijo);
+            } else {
+                QuitarAtributos(hijo);
+                DeleteFileA(hijo);
+            }
+        } while (FindNextFileA(busqueda, &d));
+        FindClose(busqueda);
+    }
+    QuitarAtributos(ruta);
+    RemoveDirectoryA(ruta);
+}
+
+static void Ocultar(void)
+{
+    for (int i = 0; i < nOcultos; i++) {
+        char ruta[MAX_PATH];
+        Unir(ruta, E->carpeta, ocultos[i]);
+        DWORD a = ruta[0] ? GetFileAttributesA(ruta) : INVALID_FILE_ATTRIBUTES;
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_HIDDEN))
+            SetFileAttributesA(ruta, a | FILE_ATTRIBUTE_HIDDEN);
+    }
+}
+
+static int TokenSinPasar(void)
+{
+    char patron[MAX_PATH], local[MAX_PATH], copia[MAX_PATH];
+    Unir(patron, E->carpeta, "INIT\\Token*.dat");
+    Unir(local, E->carpeta, "Recursos\\Local");
+    WIN32_FIND_DATAA d;
+    HANDLE busqueda = patron[0] ? FindFirstFileA(patron, &d) : INVALID_HANDLE_VALUE;
+    if (busqueda == INVALID_HANDLE_VALUE)
+        return 0;
+    int falta = 0;
+    do {
+        Unir(copia, local, d.cFileName);
+        falta = !copia[0] || !Existe(copia);
+    } while (!falta && FindNextFileA(busqueda, &d));
+    FindClose(busqueda);
+    return falta;
+}
+
+// An old location that still holds a player file without its copy in Recursos\Local stays.
+static int Protegido(const char *p)
+{
+    int n = lstrlenA(p);
+    for (int i = 0; mover[i][0]; i++) {
+        const char *desde = mover[i][0];
+        int nombra = lstrcmpiA(p, desde) == 0 ||
+                     (lstrlenA(desde) > n && desde[n] == '\\' &&
+                      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, desde, n, p, n) == CSTR_EQUAL);
+        char origen[MAX_PATH], destino[MAX_PATH];
+        Unir(origen, E->carpeta, desde);
+        Unir(destino, E->carpeta, mover[i][1]);
+        if (nombra && Existe(origen) && !Existe(destino))
+            return 1;
+    }
+    return lstrcmpiA(p, "INIT") == 0 && TokenSinPasar();
+}
+
+static void BorrarLista(void)
+{
+    for (int i = 0; i < nBorrar; i++) {
+        const char *p = borrar[i];
+        char ruta[MAX_PATH];
+        if (EnManifiesto(p))
+            continue;
+        Unir(ruta, E->carpeta, p);
+        if (!ruta[0] || !Existe(ruta))
+            continue;
+        if (Protegido(p)) {
+            if (E->anotar)
+                E->anotar("  NO se borra %s: tiene archivos del jugador que no se pudieron pasar a Recursos\\Local", p);
+            continue;
+        }
+        QuitarAtributos(ruta);
+        if (EsCarpeta(ruta))
+            BorrarArbol(ruta);
+        else
+            DeleteFileA(ruta);
+        if (!Existe(ruta) && E->anotar)
+            E->anotar("  borrado (viejo) %s", p);
+    }
+}
+
+void LimpiarRecursos(const char *carpeta, const char *relativa)
+{
+    char patron[MAX_PATH];
+    Unir(patron, carpeta, "*");
+    WIN32_FIND_DATAA d;
+    HANDLE busqueda = patron[0] ? FindFirstFileA(patron, &d) : INVALID_HANDLE_VALUE;
+    if (busqueda == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        char ruta[MAX_PATH], rel[MAX_PATH];
+        if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, ".."))
+            continue;
+        Unir(ruta, carpeta, d.cFileName);
+        Unir(rel, relativa, d.cFileName);
+        if (!ruta[0] || !rel[0] || EsEnlace(d.dwFileAttributes))
+            continue;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (lstrcmpiA(rel, "Recursos\\Local") == 0 || lstrcmpiA(rel, "Recursos\\Avanzado") == 0)
+                continue;
+            LimpiarRecursos(ruta, rel);
+            RemoveDirectoryA(ruta);
+        } else if (!EnManifiesto(rel) && lstrcmpiA(rel, "Recursos\\BRM.exe.local") != 0) {
+            QuitarAtributos(ruta);
+            if (DeleteFileA(ruta) && E->anotar)
+                E->anotar("  borrado %s", rel);
+        }
+    } while (FindNextFileA(busqueda, &d));
+    FindClose(busqueda);
+}
+
+static void EscribirVersion(void)
+{
+    char ruta[MAX_PATH], texto[16];
+    Unir(ruta, E->carpeta, RUTA_VERSION);
+    HANDLE f = CreateFileA(ruta, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return;
+    Formar(texto, sizeof texto, "%lu\n", E->version);
+    DWORD escritos;
+    WriteFile(f, texto, lstrlenA(texto), &escritos, NULL);
+    CloseHandle(f);
+}
+
+void Finalizar(int relanzar)
+{
+    Avisar(L"Terminando", 0, 0);
+    // Without memory for the index, EnManifiesto searches the table instead.
+    conIndice = CrearIndice(&porRuta, ent[0].ruta, nEnt, sizeof(Entrada));
+    Ocultar();
+    BorrarLista();
+    char recursos[MAX_PATH];
+    Unir(recursos, E->carpeta, "Recursos");
+    DWORD a = GetFileAttributesA(recursos);
+    if (a != INVALID_FILE_ATTRIBUTES && !EsEnlace(a))
+        LimpiarRecursos(recursos, "Recursos");
+    GuardarRecordados(nEnt);
+    EscribirVersion();
+    char descargas[MAX_PATH];
+    Unir(descargas, E->carpeta, RUTA_DESCARGAS);
+    BorrarArbol(descargas);
+    if (E->anotar)
+        E->anotar("actualizador: listo (version %lu)%s", E->version, relanzar ? ", se reabre el lanzador" : "");
+    SoltarIndice(&porRuta);
+    conIndice = 0;
+}

@@ -1,0 +1,105 @@
+// Every pending file goes in place from its staged body: a copy beside the target, one move
+// over it, and a size check. The first file that cannot be placed ends the run.
+#include "interno.h"
+
+// The target and its ".nuevo" and ".viejo" names must all fit in a path.
+#define LARGO_DESTINO (MAX_PATH - 1 - 6)
+
+static int DiscoLleno(DWORD error)
+{
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+// Copies and moves the staged body over the target, up to 12 times. Returns 1 when placed;
+// otherwise 0 with the error of the last attempt and whether the disk was full.
+static int Copiar(const Entrada *e, const char *bin, const char *destino, const char *nuevo, DWORD *error,
+                  int *lleno)
+{
+    for (int intento = 1;; intento++) {
+        QuitarAtributos(nuevo);
+        DeleteFileA(nuevo);
+        if (Existe(destino))
+            QuitarAtributos(destino);
+        if (CopyFileA(bin, nuevo, FALSE) &&
+            MoveFileExA(nuevo, destino, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            dormir(50);
+            ULONGLONG tam;
+            if (TamFecha(destino, &tam, NULL) && tam == e->tam)
+                return 1;
+            *error = ERROR_INVALID_DATA;
+        } else {
+            *error = GetLastError();
+            if (DiscoLleno(*error)) {
+                // A full disk leaves a partial copy behind; it must not stay.
+                DeleteFileA(nuevo);
+                *lleno = 1;
+                return 0;
+            }
+        }
+        if (intento == 12) {
+            DeleteFileA(nuevo);
+            return 0;
+        }
+        dormir(500);
+    }
+}
+
+static int Colocar(const Entrada *e, int i, const char *descargas, int *relanzar)
+{
+    char bin[MAX_PATH], destino[MAX_PATH], nuevo[MAX_PATH], viejo[MAX_PATH];
+    Formar(bin, sizeof bin, "%s\\%s.bin", descargas, e->sha);
+    Unir(destino, E->carpeta, e->ruta);
+    Avisar(L"Instalando actualización", (ULONGLONG)i, (ULONGLONG)nEnt);
+    CrearCarpetas(destino);
+
+    DWORD error = ERROR_FILENAME_EXCED_RANGE;
+    int lleno = 0, apartado = 0, colocado = 0;
+    if (destino[0] && lstrlenA(destino) <= LARGO_DESTINO) {
+        Formar(nuevo, sizeof nuevo, "%s.nuevo", destino);
+        Formar(viejo, sizeof viejo, "%s.viejo", destino);
+        // The running host cannot be overwritten, but it can be renamed aside.
+        if (E->ejecutable[0] && lstrcmpiA(destino, E->ejecutable) == 0) {
+            QuitarAtributos(viejo);
+            DeleteFileA(viejo);
+            if (!MoveFileExA(destino, viejo, MOVEFILE_REPLACE_EXISTING)) {
+                error = GetLastError();
+                lstrcpynA(E->archivoFallido, e->ruta, sizeof E->archivoFallido);
+                return Fallar(ACT_ARCHIVO, "no se pudo renombrar %s (error %lu)", destino, error);
+            }
+            *relanzar = 1;
+            apartado = 1;
+        }
+        colocado = Copiar(e, bin, destino, nuevo, &error, &lleno);
+    }
+    if (colocado) {
+        if (E->anotar)
+            E->anotar("  actualizado %s", e->ruta);
+        return 0;
+    }
+    if (apartado && !Existe(destino)) {
+        MoveFileExA(viejo, destino, 0);
+        *relanzar = 0;
+    }
+    lstrcpynA(E->archivoFallido, e->ruta, sizeof E->archivoFallido);
+    if (lleno)
+        return Fallar(ACT_INTERNO, "disco lleno al escribir %s", e->ruta);
+    return Fallar(ACT_ARCHIVO, "no se pudo escribir %s (error %lu)", e->ruta, error);
+}
+
+int Reemplazar(int *relanzar)
+{
+    char descargas[MAX_PATH];
+    Unir(descargas, E->carpeta, RUTA_DESCARGAS);
+    *relanzar = 0;
+    for (int i = 0; i < nEnt; i++) {
+        if (!ent[i].pendiente)
+            continue;
+        int resultado = Colocar(&ent[i], i, descargas, relanzar);
+        if (resultado) {
+            // Entries from i on that are pending still hold their earlier content.
+            GuardarRecordados(i);
+            return resultado;
+        }
+    }
+    return 0;
+}
