@@ -3,6 +3,8 @@
 //                                  holds the mutex for MS ms and lets it go
 //   ayudante correr CARPETA PLAZO  runs Actualizar on CARPETA (first install, plazoMs PLAZO)
 //                                  and prints each log line after the tick count it came at
+//   ayudante dormir MS             just lives for MS ms (copied under a game's name, it is
+//                                  the game running)
 #include "actualizador.h"
 
 #include <stdarg.h>
@@ -32,6 +34,10 @@ int main(int argc, char **argv)
             SetEvent(listo);
         Sleep(atoi(argv[2]));
         ReleaseMutex(m);
+        return 0;
+    }
+    if (argc == 3 && !strcmp(argv[1], "dormir")) {
+        Sleep(atoi(argv[2]));
         return 0;
     }
     if (argc == 4 && !strcmp(argv[1], "correr")) {

@@ -155,7 +155,12 @@ std::string ProgramaVecino(const char *nombre)
 
 HANDLE Ayudante(const std::string &argumentos, const std::string &salida)
 {
-    std::string linea = "\"" + ProgramaVecino("ayudante.exe") + "\" " + argumentos;
+    return Lanzar(ProgramaVecino("ayudante.exe"), argumentos, salida);
+}
+
+HANDLE Lanzar(const std::string &programa, const std::string &argumentos, const std::string &salida)
+{
+    std::string linea = "\"" + programa + "\" " + argumentos;
     STARTUPINFOA si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;

@@ -70,8 +70,10 @@ int CargarManifiesto(const std::string &firmado);
 // Full path of a program that sits beside the running test program.
 std::string ProgramaVecino(const char *nombre);
 
-// Starts the helper program with the given arguments; its standard output goes to the file
-// `salida` when one is named. Returns the process handle.
+// Starts a program with the given arguments; its standard output goes to the file `salida`
+// when one is named. Returns the process handle.
+HANDLE Lanzar(const std::string &programa, const std::string &argumentos, const std::string &salida = "");
+// The same for the helper program beside the tests.
 HANDLE Ayudante(const std::string &argumentos, const std::string &salida = "");
 // Waits for a process and returns its exit code, closing the handle.
 DWORD EsperarProceso(HANDLE proceso);
