@@ -248,3 +248,33 @@ int CargarManifiesto(const std::string &firmado)
     texto.push_back(0);
     return ComprobarManifiesto(texto.data(), (DWORD)firmado.size());
 }
+
+typedef char *(CDECL *RutaUnixFn)(LPCWSTR);
+
+static std::string RutaUnix(const std::string &ruta)
+{
+    RutaUnixFn unix_ =
+        (RutaUnixFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (!unix_)
+        return "";
+    std::wstring w(ruta.begin(), ruta.end());
+    char *u = unix_(w.c_str());
+    std::string r = u ? u : "";
+    HeapFree(GetProcessHeap(), 0, u);
+    return r;
+}
+
+bool EnlaceCarpeta(const std::string &enlace, const std::string &destino)
+{
+    std::string desde = RutaUnix(destino), hacia = RutaUnix(enlace);
+    if (desde.empty() || hacia.empty())
+        return false;
+    // Wine starts a Linux program like a Windows one; its handle does not wait, so poll.
+    HANDLE p = Lanzar("/bin/ln", "-s \"" + desde + "\" \"" + hacia + "\"");
+    if (p)
+        CloseHandle(p);
+    for (int i = 0; i < 250 && GetFileAttributesA(enlace.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(20);
+    DWORD a = GetFileAttributesA(enlace.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}

@@ -67,6 +67,10 @@ struct MotorConectado {
 // earlier tables); returns the check's result.
 int CargarManifiesto(const std::string &firmado);
 
+// Makes `enlace` a folder link to `destino` (both inside the test's own tree), as a Linux
+// symbolic link, which Wine reports as a folder with a reparse point. False when it cannot.
+bool EnlaceCarpeta(const std::string &enlace, const std::string &destino);
+
 // Full path of a program that sits beside the running test program.
 std::string ProgramaVecino(const char *nombre);
 
