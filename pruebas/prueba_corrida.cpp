@@ -1,0 +1,277 @@
+// Whole runs against the scripted server: installs, updates, the older layout, the host
+// executable, locked files, a full disk and a game that stays open.
+#include "comun.h"
+#include "firma.h"
+#include "servidor.h"
+
+#include <map>
+
+typedef std::map<std::string, std::string> Archivos;
+
+static std::string Linea(const std::string &ruta, const std::string &contenido)
+{
+    return ruta + "|" + std::to_string(contenido.size()) + "|" + ShaHex(contenido) + "\n";
+}
+
+struct Corrida : ::testing::Test {
+    ServidorGuion servidor;
+    CarpetaTemporal t;
+    std::string juego = t / "Brumaria";
+    Actualizacion a;
+    PausasGrabadas pausas;
+
+    std::string operator/(const std::string &r) const { return juego + "\\" + r; }
+    bool Hay(const std::string &r) const { return Existe((*this / r).c_str()) != 0; }
+
+    void SetUp() override { EscribirArchivo(*this / RUTA_SERVIDOR, servidor.url + "\r\n"); }
+    // Serves a release: its signed manifest and one body per content.
+    void Publicar(DWORD version, const Archivos &archivos, const std::string &extra = "")
+    {
+        std::string lineas;
+        for (const auto &[ruta, contenido] : archivos) {
+            lineas += Linea(ruta, contenido);
+            servidor.Responder("/a/" + ShaHex(contenido) + ".bin", contenido);
+        }
+        servidor.Responder("/manifiesto.txt", Manifiesto(version, extra + lineas));
+    }
+    int Correr(int instalar = 0, const std::string &ejecutable = "")
+    {
+        NuevoRegistro(&a, juego);
+        a.modoInstalacion = instalar;
+        lstrcpynA(a.ejecutable, ejecutable.c_str(), sizeof a.ejecutable);
+        pausas.ms.clear();
+        return Actualizar(&a);
+    }
+    void ComprobarArchivos(const Archivos &archivos)
+    {
+        for (const auto &[ruta, contenido] : archivos)
+            EXPECT_EQ(LeerArchivo(*this / ruta), contenido) << ruta;
+    }
+    // hashes.txt names exactly these paths, in manifest order.
+    void ComprobarCache(const std::vector<std::string> &rutas)
+    {
+        std::string cache = LeerArchivo(*this / RUTA_HASHES);
+        std::vector<std::string> vistas;
+        for (size_t i = 0; i < cache.size(); i = cache.find('\n', i) + 1)
+            vistas.push_back(cache.substr(i, cache.find('|', i) - i));
+        EXPECT_EQ(vistas, rutas);
+    }
+    std::vector<std::wstring> TextosDeEventos()
+    {
+        std::vector<std::wstring> textos;
+        for (const Evento &e : eventos)
+            if (textos.empty() || textos.back() != e.texto)
+                textos.push_back(e.texto);
+        return textos;
+    }
+};
+
+static const Archivos v1 = {
+    {"Brumaria.exe", "lanzador 1"},
+    {"Uninstall.exe", "desinstalador"},
+    {"Recursos\\BRM.exe", "juego 1"},
+    {"Recursos\\Mapas\\norte.map", std::string(200000, 'n')},
+    {"Recursos\\Mapas\\sur.map", std::string(200000, 'n')},
+    {"Recursos\\leeme.txt", "leeme 1"},
+};
+
+TEST_F(Corrida, FirstInstallIntoAnEmptyFolder)
+{
+    Publicar(1, v1, "oculto Recursos\\leeme.txt\n");
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    ComprobarArchivos(v1);
+    EXPECT_TRUE(GetFileAttributesA((*this / "Recursos\\leeme.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "1\n");
+    EXPECT_FALSE(Hay(RUTA_DESCARGAS));
+    ComprobarCache({"Brumaria.exe", "Recursos\\BRM.exe", "Recursos\\Mapas\\norte.map", "Recursos\\Mapas\\sur.map",
+                    "Recursos\\leeme.txt", "Uninstall.exe"});
+    EXPECT_STREQ(a.error, "");
+    EXPECT_EQ(a.version, 1u);
+    EXPECT_EQ(a.versionPrevia, 0);
+    EXPECT_EQ(servidor.Peticiones().size(), 6u);  // the manifest and five distinct bodies
+    EXPECT_EQ(lineas.front().substr(0, 39), "actualizador: buscando actualizaciones ");
+    EXPECT_TRUE(HayLinea("  6 archivos para actualizar"));
+    EXPECT_TRUE(HayLinea("  bajando Recursos\\Mapas\\norte.map (200000 bytes)"));
+    EXPECT_FALSE(HayLinea("  bajando Recursos\\Mapas\\sur.map (200000 bytes)"));
+    EXPECT_TRUE(HayLinea("  actualizado Recursos\\Mapas\\sur.map"));
+    EXPECT_EQ(lineas.back(), "actualizador: listo (version 1)");
+    EXPECT_EQ(TextosDeEventos(), (std::vector<std::wstring>{L"Buscando actualizaciones", L"Descargando actualización",
+                                                            L"Instalando actualización", L"Terminando"}));
+    EXPECT_EQ(pausas.ms.size(), 6u);  // one 50 ms pause before each size check
+}
+
+TEST_F(Corrida, UpdateToTheNextVersion)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    EscribirArchivo(*this / "Recursos\\Local\\Config.BRM", "del jugador");
+    EscribirArchivo(*this / "Recursos\\Avanzado\\mio.txt", "del jugador");
+    Archivos v2 = v1;
+    v2["Recursos\\BRM.exe"] = "juego 2, mas largo";
+    v2["Recursos\\Mapas\\oeste.map"] = "nuevo";
+    v2.erase("Recursos\\leeme.txt");
+    v2.erase("Uninstall.exe");
+    Publicar(2, v2, "oculto Recursos\\Mapas\nborrar Uninstall.exe\n");
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_EQ(a.versionPrevia, 1);
+    EXPECT_FALSE(Hay("Recursos\\leeme.txt"));
+    EXPECT_FALSE(Hay("Uninstall.exe"));
+    EXPECT_TRUE(GetFileAttributesA((*this / "Recursos\\Mapas").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\Local\\Config.BRM"), "del jugador");
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\Avanzado\\mio.txt"), "del jugador");
+    EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "2\n");
+    EXPECT_TRUE(HayLinea("  2 archivos para actualizar"));
+    EXPECT_TRUE(HayLinea("  borrado Recursos\\leeme.txt"));
+    EXPECT_TRUE(HayLinea("  borrado (viejo) Uninstall.exe"));
+    EXPECT_FALSE(Hay(RUTA_DESCARGAS));
+    ComprobarCache({"Brumaria.exe", "Recursos\\BRM.exe", "Recursos\\Mapas\\norte.map", "Recursos\\Mapas\\oeste.map",
+                    "Recursos\\Mapas\\sur.map"});
+}
+
+TEST_F(Corrida, OlderLayoutFolder)
+{
+    Archivos viejo = {{"Corvalis.exe", "viejo"}, {"Config.BRM", "config"}, {"Extras.BRM", "extras"},
+                      {"INIT\\Gd.gdr", "partida"}, {"INIT\\Token1.dat", "t1"}, {"INIT\\Token2.dat", "t2"},
+                      {"INIT\\datos.ini", "viejo"}};
+    for (const auto &[ruta, contenido] : viejo)
+        EscribirArchivo(*this / ruta, contenido);
+    SetFileAttributesA((*this / "Extras.BRM").c_str(), FILE_ATTRIBUTE_READONLY);
+    Publicar(1, v1, "borrar INIT\nborrar Corvalis.exe\n");
+
+    // A token held open cannot reach Recursos\Local: INIT is spared, and says why.
+    HANDLE abierto = CreateFileA((*this / "INIT\\Token2.dat").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    CloseHandle(abierto);
+    EXPECT_EQ(lineas.front().substr(0, 60), "actualizador: buscando actualizaciones (instalacion vieja) (");
+    ComprobarArchivos(v1);
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\Local\\Config.BRM"), "config");
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\Local\\Extras.BRM"), "extras");
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\Local\\Gd.gdr"), "partida");
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\Local\\Token1.dat"), "t1");
+    EXPECT_EQ(LeerArchivo(*this / "INIT\\Token2.dat"), "t2");
+    EXPECT_FALSE(Hay("Corvalis.exe"));
+    EXPECT_TRUE(HayLinea("  NO se borra INIT: tiene archivos del jugador que no se pudieron pasar a Recursos\\Local"));
+    EXPECT_TRUE(HayLinea("  migrado Extras.BRM -> Recursos\\Local\\Extras.BRM: 1"));
+
+    // Next run: nothing pending, but an older-layout folder still waits and migrates.
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+    EXPECT_TRUE(HayLinea("  migrado INIT\\Token2.dat"));
+    EXPECT_TRUE(HayLinea("  borrado (viejo) INIT"));
+    EXPECT_FALSE(Hay("INIT"));
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\Local\\Token2.dat"), "t2");
+}
+
+TEST_F(Corrida, NothingPendingDoesNotWaitForTheGame)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    DeleteFileA((*this / RUTA_VERSION).c_str());
+    DeleteFileA((*this / RUTA_HASHES).c_str());
+    // The game runs from the folder the whole time.
+    std::string exe = *this / "Recursos\\BRMCarga.exe";
+    CopyFileA(ProgramaVecino("ayudante.exe").c_str(), exe.c_str(), FALSE);
+    HANDLE juego = Lanzar(exe, "dormir 60000");
+    Sleep(300);
+    EXPECT_EQ(Correr(), ACT_LISTO) << a.error;
+    TerminateProcess(juego, 0);
+    EsperarProceso(juego);
+    EXPECT_TRUE(pausas.ms.empty());
+    EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "1\n");
+    EXPECT_EQ(LeerArchivo(*this / RUTA_HASHES).substr(0, 15), "Brumaria.exe|10");
+    EXPECT_EQ(lineas.back(), "actualizador: listo (version 1)");
+}
+
+TEST_F(Corrida, GameThatStaysOpenStopsTheRunWithNothingTouched)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Recursos\\leeme.txt"] = "leeme 2";
+    Publicar(2, v2, "borrar Uninstall.exe\n");
+    std::string exe = *this / "Recursos\\BRM.exe";
+    CopyFileA(ProgramaVecino("ayudante.exe").c_str(), (*this / "Recursos\\BRM.exe").c_str(), FALSE);
+    HANDLE juego = Lanzar(exe, "dormir 60000");
+    Sleep(300);
+    EXPECT_EQ(Correr(), ACT_JUEGO_ABIERTO);
+    TerminateProcess(juego, 0);
+    EsperarProceso(juego);
+    EXPECT_STREQ(a.error, "el juego sigue abierto");
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\leeme.txt"), "leeme 1");
+    EXPECT_TRUE(Hay("Uninstall.exe"));
+    EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "1\n");
+    EXPECT_EQ(LeerArchivo(*this / RUTA_DESCARGAS "\\" + ShaHex("leeme 2") + ".bin"), "leeme 2");
+}
+
+TEST_F(Corrida, HostExecutableIsMovedAsideAndRestarted)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Brumaria.exe"] = "lanzador 2";
+    Publicar(2, v2);
+    std::string host = *this / "Brumaria.exe";
+    EXPECT_EQ(Correr(0, host), ACT_RELANZAR) << a.error;
+    EXPECT_EQ(lineas.back(), "actualizador: listo (version 2), se reabre el lanzador");
+    EXPECT_EQ(LeerArchivo(host), "lanzador 2");
+    EXPECT_EQ(LeerArchivo(host + ".viejo"), "lanzador 1");
+    EXPECT_STREQ(a.error, "");
+    // The next run's start-up removes what was moved aside; with nothing replaced it returns 0.
+    EXPECT_EQ(Correr(0, host), ACT_LISTO);
+    EXPECT_FALSE(Existe((host + ".viejo").c_str()));
+}
+
+TEST_F(Corrida, LockedTargetStopsTheRunAndTheNextFinishes)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Brumaria.exe"] = "lanzador 2";  // same size as before
+    v2["Recursos\\BRM.exe"] = "juego 2";
+    v2["Recursos\\leeme.txt"] = "leeme 2";
+    Publicar(2, v2);
+    EscribirArchivo(*this / "Recursos\\leeme.txt.nuevo", "de una corrida cortada");
+    HANDLE abierto =
+        CreateFileA((*this / "Recursos\\BRM.exe").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(Correr(), ACT_ARCHIVO);
+    CloseHandle(abierto);
+    EXPECT_STREQ(a.archivoFallido, "Recursos\\BRM.exe");
+    EXPECT_EQ(std::string(a.error).substr(0, 42), "no se pudo escribir Recursos\\BRM.exe (erro");
+    std::vector<DWORD> esperadas(11, 500);
+    esperadas.insert(esperadas.begin(), 50);  // the first entry's size check
+    EXPECT_EQ(pausas.ms, esperadas);
+    EXPECT_EQ(LeerArchivo(*this / "Brumaria.exe"), "lanzador 2");  // placed before it
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\BRM.exe"), "juego 1");
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\leeme.txt"), "leeme 1");
+    EXPECT_FALSE(Hay("Recursos\\BRM.exe.nuevo"));
+    EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "1\n");
+    // The cache pairs no digest with a file that does not hold it.
+    ComprobarCache({"Brumaria.exe", "Recursos\\Mapas\\norte.map", "Recursos\\Mapas\\sur.map", "Uninstall.exe"});
+
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_TRUE(HayLinea("  2 archivos para actualizar"));
+    EXPECT_FALSE(Hay("Recursos\\leeme.txt.nuevo"));
+}
+
+TEST_F(Corrida, FullDiskDuringTheCopy)
+{
+    // scripts/test mounts a 64 KiB tmpfs for this case when it runs as root.
+    char lleno[MAX_PATH];
+    if (!GetEnvironmentVariableA("BRM_DISCO_LLENO", lleno, sizeof lleno))
+        GTEST_SKIP() << "no small disk to fill (scripts/test mounts one when run as root)";
+    juego = std::string(lleno) + "\\juego";
+    BorrarTodo(juego);
+    EscribirArchivo(*this / RUTA_SERVIDOR, servidor.url + "\n");
+    EscribirArchivo(*this / "Recursos\\grande.pak", "viejo");
+    const Archivos v = {{"Recursos\\grande.pak", std::string(36 * 1024, 'g')}};
+    Publicar(1, v);
+    EXPECT_EQ(Correr(), ACT_INTERNO);
+    EXPECT_STREQ(a.error, "disco lleno al escribir Recursos\\grande.pak");
+    EXPECT_STREQ(a.archivoFallido, "Recursos\\grande.pak");
+    EXPECT_EQ(LeerArchivo(*this / "Recursos\\grande.pak"), "viejo");
+    EXPECT_FALSE(Hay("Recursos\\grande.pak.nuevo"));
+    EXPECT_EQ(pausas.ms.size(), 0u);  // no further attempt
+    BorrarTodo(juego);
+}
