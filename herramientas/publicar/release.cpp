@@ -1,0 +1,413 @@
+// publicar release: the game folder as a signed manifest and one body per distinct content.
+// Everything that could make the engine refuse the release, or read it otherwise than meant,
+// is refused before anything is written. Bodies go first and the manifest last, so that a
+// manifest on disk never names a body that is not there.
+#include "publicar.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+// Lines that are not entries begin with these words: an entry path beginning with one of them
+// would be read as that line ("version 2\x.txt|..." sets the version to 2).
+static const char *const palabras[] = {"version ", "oculto ", "borrar "};
+
+// The signature line: "firma ", 128 digits and a line feed.
+#define LARGO_LINEA_FIRMA (6 + 128 + 1)
+
+static char juego[MAX_PATH], salida[MAX_PATH];
+static Entrada *tabla;  // the game's files; `pendiente` marks the first of each content
+static int nTabla, capTabla;
+static int problemas;
+
+static BYTE clave[LARGO_PRIVADA];
+
+static void Problema(const char *formato, ...) CON_FORMATO(1, 2);
+
+// One refusal; the checks go on so that one run lists every path to fix.
+static void Problema(const char *formato, ...)
+{
+    char texto[1024];
+    va_list args;
+    va_start(args, formato);
+    int n = _vsnprintf(texto, sizeof texto - 1, formato, args);
+    va_end(args);
+    texto[n < 0 || n > (int)sizeof texto - 1 ? sizeof texto - 1 : n] = 0;
+    Fracaso("%s", texto);
+    problemas++;
+}
+
+static Entrada *NuevaEntrada(void)
+{
+    if (nTabla == capTabla) {
+        int cap = capTabla ? capTabla * 2 : 256;
+        Entrada *nueva = (Entrada *)Pedir((SIZE_T)cap * sizeof(Entrada));
+        if (!nueva)
+            return NULL;
+        if (tabla)
+            CopyMemory(nueva, tabla, (SIZE_T)nTabla * sizeof(Entrada));
+        Soltar(tabla);
+        tabla = nueva;
+        capTabla = cap;
+    }
+    return &tabla[nTabla++];
+}
+
+static int EmpiezaConPalabra(const char *ruta)
+{
+    for (const char *p : palabras)
+        if (strncmp(ruta, p, strlen(p)) == 0)
+            return 1;
+    return 0;
+}
+
+// Files under `relativa` ("" for the game folder itself); 0 only when out of memory.
+static int Recorrer(const char *relativa)
+{
+    char carpeta[MAX_PATH], patron[MAX_PATH];
+    Unir(carpeta, juego, relativa);
+    if (!carpeta[0] || !Formar(patron, sizeof patron, "%s\\*", carpeta)) {
+        Problema("ruta demasiado larga: %s", relativa);
+        return 1;
+    }
+    WIN32_FIND_DATAA d;
+    HANDLE busqueda = FindFirstFileA(patron, &d);
+    if (busqueda == INVALID_HANDLE_VALUE) {
+        Problema("no se puede leer la carpeta %s", carpeta);
+        return 1;
+    }
+    int ok = 1;
+    do {
+        if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, ".."))
+            continue;
+        char rel[MAX_PATH];
+        if (relativa[0])
+            Unir(rel, relativa, d.cFileName);
+        else
+            lstrcpynA(rel, d.cFileName, sizeof rel);
+        if (!rel[0]) {
+            Problema("ruta demasiado larga: %s", d.cFileName);
+        } else if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // The engine never follows a link; what one points to is not part of the game.
+            Problema("%s es un enlace: copie lo que enlaza en su lugar", rel);
+        } else if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ok = Recorrer(rel);
+        } else if (!RutaValida(rel)) {
+            Problema("%s: el actualizador rechaza esta ruta (caracteres A-Z a-z 0-9 espacio ( ) - . _, "
+                     "180 como maximo, nada bajo Recursos\\Local ni Recursos\\Avanzado)",
+                     rel);
+        } else if (EmpiezaConPalabra(rel)) {
+            Problema("%s: el manifiesto leeria esta ruta como otra clase de linea", rel);
+        } else {
+            Entrada *e = NuevaEntrada();
+            ok = e != NULL;
+            if (e) {
+                ZeroMemory(e, sizeof *e);
+                lstrcpynA(e->ruta, rel, sizeof e->ruta);
+                e->tam = (ULONGLONG)d.nFileSizeHigh << 32 | d.nFileSizeLow;
+            }
+        }
+    } while (ok && FindNextFileA(busqueda, &d));
+    FindClose(busqueda);
+    return ok;
+}
+
+// ASCII letters compared as lowercase: the order does not follow how the names happen to be
+// cased on the publisher's disk, and paths Windows cannot tell apart end up side by side.
+static int CompararSinCaso(const char *a, const char *b)
+{
+    for (;; a++, b++) {
+        int x = (BYTE)*a, y = (BYTE)*b;
+        if (x >= 'A' && x <= 'Z')
+            x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z')
+            y += 'a' - 'A';
+        if (x != y || !x)
+            return x - y;
+    }
+}
+
+static int CompararEntradas(const void *a, const void *b)
+{
+    const char *x = ((const Entrada *)a)->ruta, *y = ((const Entrada *)b)->ruta;
+    int c = CompararSinCaso(x, y);
+    return c ? c : strcmp(x, y);
+}
+
+static int Digitos(ULONGLONG n)
+{
+    int d = 1;
+    for (; n >= 10; n /= 10)
+        d++;
+    return d;
+}
+
+static ULONGLONG LargoManifiesto(DWORD version, char **ocultos_, int nOcultos_, char **borrar_, int nBorrar_)
+{
+    ULONGLONG largo = 7 + 8 + Digitos(version) + 1 + LARGO_LINEA_FIRMA;
+    for (int i = 0; i < nOcultos_; i++)
+        largo += 7 + strlen(ocultos_[i]) + 1;
+    for (int i = 0; i < nBorrar_; i++)
+        largo += 7 + strlen(borrar_[i]) + 1;
+    for (int i = 0; i < nTabla; i++)
+        largo += strlen(tabla[i].ruta) + 1 + Digitos(tabla[i].tam) + 1 + 64 + 1;
+    return largo;
+}
+
+// Copies a file to its body name through "<digest>.bin.tmp", hashing what it copies: a game
+// file that changed since it was hashed must not leave a body under a name it does not match.
+static int CopiarCuerpo(const Entrada *e, const char *origen, const char *destino)
+{
+    char temporal[MAX_PATH];
+    Formar(temporal, sizeof temporal, "%s.tmp", destino);
+    HANDLE de = CreateFileA(origen, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (de == INVALID_HANDLE_VALUE)
+        return Fracaso("no se puede abrir %s (error %lu)", origen, GetLastError());
+    HANDLE a = CreateFileA(temporal, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (a == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        CloseHandle(de);
+        return Fracaso("no se puede crear %s (error %lu)", temporal, error);
+    }
+    char sha[65] = "";
+    ULONGLONG cuenta = 0;
+    LARGE_INTEGER tam;
+    int ok = Pasar(de, a, &cuenta, sha) && FlushFileBuffers(a) && GetFileSizeEx(a, &tam) &&
+             (ULONGLONG)tam.QuadPart == cuenta;
+    DWORD error = ok ? 0 : GetLastError();
+    CloseHandle(a);
+    CloseHandle(de);
+    int igual = ok && cuenta == e->tam && strcmp(sha, e->sha) == 0;
+    if (igual && !MoveFileExA(temporal, destino, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ok = 0;
+        error = GetLastError();
+    }
+    if (igual && ok)
+        return 0;
+    DeleteFileA(temporal);
+    if (ok)
+        return Fracaso("%s cambio mientras se publicaba", e->ruta);
+    return Fracaso("no se pudo escribir %s (error %lu)", destino, error);
+}
+
+// Digits only: the engine would read "12x" as 12 without a word, and keeps 32 bits.
+static int LeerVersion(const char *texto, DWORD *version)
+{
+    int n = lstrlenA(texto);
+    for (int i = 0; i < n; i++)
+        if (texto[i] < '0' || texto[i] > '9')
+            return 0;
+    ULONGLONG v;
+    if (n == 0 || n > 10 || !LeerNumero(texto, &v) || v == 0 || v > 0xFFFFFFFF)
+        return 0;
+    *version = (DWORD)v;
+    return 1;
+}
+
+// A key file whose d does not belong to its X and Y would sign releases no engine accepts:
+// a signature of a fixed digest must pass with the file's own public half.
+static int ClaveCoherente(const char *ruta)
+{
+    BYTE resumen[32], firma[64];
+    for (int i = 0; i < 32; i++)
+        resumen[i] = (BYTE)i;
+    if (!Firmar(clave, resumen, firma)) {
+        Fracaso("la clave privada %s no sirve: CNG no firma con ella", ruta);
+        return 0;
+    }
+    if (FirmaCorrecta(clave, resumen, firma) != 1) {
+        Fracaso("la clave privada %s no sirve: d no corresponde a X e Y", ruta);
+        return 0;
+    }
+    return 1;
+}
+
+// The checks and the writing of a release whose arguments have been read.
+static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int nOcultos_, char **borrar_,
+                    int nBorrar_)
+{
+    for (int i = 0; i < nOcultos_; i++)
+        if (!RutaValida(ocultos_[i]))
+            Problema("--oculto %s: el actualizador rechaza esta ruta", ocultos_[i]);
+    for (int i = 0; i < nBorrar_; i++)
+        if (!RutaValida(borrar_[i]))
+            Problema("--borrar %s: el actualizador rechaza esta ruta", borrar_[i]);
+    if (!EsCarpeta(juego))
+        return Fracaso("%s no es una carpeta", juego);
+    int n = lstrlenA(juego);
+    if (lstrlenA(salida) >= n && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, salida, n, juego, n) == CSTR_EQUAL &&
+        (salida[n] == 0 || salida[n] == '\\'))
+        return Fracaso("SALIDA (%s) esta dentro de JUEGO: se publicaria a si misma", salida);
+
+    if (LeerClave(rutaClave, clave, LARGO_PRIVADA))
+        return 1;
+    if (!ClaveCoherente(rutaClave))
+        return 1;
+    if (!Recorrer(""))
+        return Fracaso("sin memoria");
+    qsort(tabla, nTabla, sizeof(Entrada), CompararEntradas);
+    for (int i = 1; i < nTabla; i++)
+        if (CompararSinCaso(tabla[i - 1].ruta, tabla[i].ruta) == 0)
+            Problema("%s: Windows no lo distingue de otro archivo con otras mayusculas", tabla[i].ruta);
+    if (!problemas && nTabla == 0)
+        return Fracaso("%s no tiene archivos", juego);
+    ULONGLONG largo = LargoManifiesto(version, ocultos_, nOcultos_, borrar_, nBorrar_);
+    if (!problemas && largo > LIMITE_MANIFIESTO - 1)
+        return Fracaso("el manifiesto tendria %I64u bytes; el actualizador acepta %d como maximo", largo,
+                       LIMITE_MANIFIESTO - 1);
+    if (problemas)
+        return Fracaso("no se escribio nada: %d problemas", problemas);
+
+    // Every file hashed before any body is written, so that an unreadable file stops the
+    // release with nothing written.
+    ULONGLONG todo = 0;
+    for (int i = 0; i < nTabla; i++)
+        todo += tabla[i].tam;
+    EmpezarTarea(L"calculando digests", nTabla, todo);
+    for (int i = 0; i < nTabla; i++) {
+        char ruta[MAX_PATH];
+        Unir(ruta, juego, tabla[i].ruta);
+        AvanzarTarea(i + 1);
+        if (!ruta[0] || !Sha(ruta, tabla[i].tam, tabla[i].sha)) {
+            TerminarTarea();
+            return Fracaso("no se pudo leer %s entero", tabla[i].ruta);
+        }
+    }
+    TerminarTarea();
+
+    // One body per content: the first entry of each digest.
+    Indice porSha;
+    if (!CrearIndice(&porSha, tabla[0].sha, nTabla, sizeof(Entrada)))
+        return Fracaso("sin memoria");
+    int cuerpos = 0;
+    ULONGLONG bytesCuerpos = 0;
+    for (int i = 0; i < nTabla; i++) {
+        int j = PrimeroEnIndice(&porSha, tabla[i].sha);
+        while (j >= 0 && strcmp(tabla[j].sha, tabla[i].sha) != 0)
+            j = SiguienteEnIndice(&porSha, j);
+        tabla[i].pendiente = j == i;
+        if (j == i) {
+            cuerpos++;
+            bytesCuerpos += tabla[i].tam;
+        }
+    }
+    SoltarIndice(&porSha);
+
+    char carpetaA[MAX_PATH], ruta[MAX_PATH];
+    Unir(carpetaA, salida, "a");
+    Unir(ruta, carpetaA, "x");
+    CrearCarpetas(ruta);
+    if (!EsCarpeta(carpetaA))
+        return Fracaso("no se puede crear %s", carpetaA);
+    int yaEstaban = 0, resultado = 0;
+    EmpezarTarea(L"escribiendo cuerpos", cuerpos, bytesCuerpos);
+    for (int i = 0, k = 0; i < nTabla && !resultado; i++) {
+        if (!tabla[i].pendiente)
+            continue;
+        char origen[MAX_PATH], destino[MAX_PATH];
+        AvanzarTarea(++k);
+        Unir(origen, juego, tabla[i].ruta);
+        // Room for the ".tmp" of the copy.
+        if (!Formar(destino, sizeof destino, "%s\\%s.bin", carpetaA, tabla[i].sha) ||
+            lstrlenA(destino) > MAX_PATH - 5) {
+            resultado = Fracaso("ruta de SALIDA demasiado larga: %s", carpetaA);
+            break;
+        }
+        // A body left by an earlier run is kept only when its bytes are right.
+        ULONGLONG visto, antes = BytesHechos();
+        if (ComprobarCuerpo(destino, tabla[i].tam, tabla[i].sha, &visto) == CUERPO_BIEN) {
+            yaEstaban++;
+        } else {
+            FijarBytes(antes);
+            resultado = CopiarCuerpo(&tabla[i], origen, destino);
+        }
+    }
+    TerminarTarea();
+    if (resultado)
+        return resultado;
+
+    char *texto = (char *)Pedir((SIZE_T)largo + 1);
+    if (!texto)
+        return Fracaso("sin memoria");
+    int cap = (int)largo + 1, lleno = 0;
+    Formar(texto, cap, "BRMM 1\nversion %lu\n", version);
+    lleno = lstrlenA(texto);
+    for (int i = 0; i < nOcultos_; i++, lleno += lstrlenA(texto + lleno))
+        Formar(texto + lleno, cap - lleno, "oculto %s\n", ocultos_[i]);
+    for (int i = 0; i < nBorrar_; i++, lleno += lstrlenA(texto + lleno))
+        Formar(texto + lleno, cap - lleno, "borrar %s\n", borrar_[i]);
+    for (int i = 0; i < nTabla; i++, lleno += lstrlenA(texto + lleno))
+        Formar(texto + lleno, cap - lleno, "%s|%I64u|%s\n", tabla[i].ruta, tabla[i].tam, tabla[i].sha);
+
+    BYTE resumen[32], firma[64];
+    int firmado = (ULONGLONG)lleno + LARGO_LINEA_FIRMA == largo && Resumir(texto, (DWORD)lleno, resumen) &&
+                  Firmar(clave, resumen, firma);
+    char etiqueta[26];
+    EtiquetaClave(clave, etiqueta);
+    if (!firmado) {
+        Soltar(texto);
+        return Fracaso("no se pudo firmar el manifiesto con %s", rutaClave);
+    }
+    lstrcpynA(texto + lleno, "firma ", cap - lleno);
+    AHex(firma, 64, texto + lleno + 6);
+    lstrcpynA(texto + lleno + 134, "\n", cap - lleno - 134);
+
+    Unir(ruta, salida, "manifiesto.txt");
+    int escrito = EscribirSeguro(ruta, texto, (DWORD)largo);
+    DWORD error = GetLastError();
+    Soltar(texto);
+    if (!escrito)
+        return Fracaso("no se pudo escribir %s (error %lu)", ruta, error);
+    Escribir(STD_OUTPUT_HANDLE, "version %lu: %d archivos, %d cuerpos (%d ya estaban), manifiesto de %I64u bytes\n",
+             version, nTabla, cuerpos, yaEstaban, largo);
+    Escribir(STD_OUTPUT_HANDLE, "firmado con %s\n", etiqueta);
+    return 0;
+}
+
+int ComandoRelease(int argc, char **argv)
+{
+    const char *version = NULL, *rutaClave = NULL;
+    char **ocultos_ = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    char **borrar_ = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    if (!ocultos_ || !borrar_) {
+        Soltar(ocultos_);
+        Soltar(borrar_);
+        return Fracaso("sin memoria");
+    }
+    int nOcultos_ = 0, nBorrar_ = 0, posicionales = 0, uso = 0;
+    const char *rutas[2] = {NULL, NULL};
+    for (int i = 0; i < argc && !uso; i++) {
+        const char *valor = i + 1 < argc ? argv[i + 1] : NULL;
+        if (!strcmp(argv[i], "--version") && valor)
+            version = argv[++i];
+        else if (!strcmp(argv[i], "--clave") && valor)
+            rutaClave = argv[++i];
+        else if (!strcmp(argv[i], "--oculto") && valor)
+            ocultos_[nOcultos_++] = argv[++i];
+        else if (!strcmp(argv[i], "--borrar") && valor)
+            borrar_[nBorrar_++] = argv[++i];
+        else if (argv[i][0] != '-' && posicionales < 2)
+            rutas[posicionales++] = argv[i];
+        else
+            uso = 1;
+    }
+    int codigo;
+    DWORD v = 0;
+    if (uso || posicionales != 2 || !version || !rutaClave) {
+        Uso();
+        codigo = 2;
+    } else if (!LeerVersion(version, &v)) {
+        codigo = Fracaso("--version %s: se espera un numero de 1 a 4294967295", version);
+    } else if (!RutaAbsoluta(rutas[0], juego) || !RutaAbsoluta(rutas[1], salida)) {
+        codigo = Fracaso("ruta demasiado larga");
+    } else {
+        codigo = Publicar(v, rutaClave, ocultos_, nOcultos_, borrar_, nBorrar_);
+    }
+    Soltar(ocultos_);
+    Soltar(borrar_);
+    Soltar(tabla);
+    tabla = NULL;
+    SecureZeroMemory(clave, sizeof clave);
+    return codigo;
+}

@@ -1,0 +1,235 @@
+// The installer without its window: the bar's mapping and easing, the buttons, the failure
+// texts, and the registration with Windows.
+#include "comun.h"
+#include "instalador.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+TEST(Instalador, ProgressEventsBecomeTheBarsTarget)
+{
+    struct {
+        const wchar_t *texto;
+        ULONGLONG hecho, total;
+        LONG antes, despues;
+    } casos[] = {
+        {L"Descargando actualización", 5, 0, 0, 0},        // no measure
+        {L"Instalando actualización", 0, 0, 0, 0},
+        {L"Descargando actualización", 50, 100, 0, 450},
+        {L"Descargando", 100, 100, 0, 900},
+        {L"Descargando actualización", 0, 100, 0, 0},
+        {L"Descargando actualización", 10, 100, 450, 450},  // never back
+        {L"Instalando actualización", 0, 10, 0, 900},
+        {L"Instalando actualización", 10, 10, 900, 1000},
+        {L"Instalando actualización", 4, 10, 0, 940},
+        {L"descargando actualización", 50, 100, 0, 0},      // letter case counts
+        {L"Descargand", 50, 100, 0, 0},                     // shorter than the word
+        {L"Instalan", 5, 10, 0, 0},
+        {L"Verificando archivos", 50, 100, 0, 0},
+        {L"Terminando", 1, 1, 0, 0},
+        {L"Descargando actualización", 6000000000ull, 12000000000ull, 0, 450},
+    };
+    for (const auto &c : casos) {
+        objetivo = c.antes;
+        Progreso(NULL, c.texto, c.hecho, c.total);
+        EXPECT_EQ(objetivo, c.despues) << c.texto << " " << c.hecho << "/" << c.total;
+    }
+}
+
+TEST(Instalador, ButtonsAndTheirImages)
+{
+    struct {
+        int x, y, boton;
+    } puntos[] = {
+        {292, 106, 1}, {378, 135, 1}, {291, 120, 0}, {379, 120, 0}, {300, 105, 0}, {300, 136, 0},
+        {24, 106, 2},  {110, 135, 2}, {111, 120, 0}, {23, 120, 0},  {-5, 120, 0},  {300, -1, 0},
+    };
+    for (const auto &p : puntos)
+        EXPECT_EQ(BotonEn(p.x, p.y), p.boton) << p.x << "," << p.y;
+
+    struct {
+        int hover, apretado, estado1, estado2;
+    } estados[] = {
+        {0, 0, 0, 0}, {1, 0, 1, 0}, {2, 0, 0, 1}, {1, 1, 2, 0},
+        {0, 1, 0, 0},  // held, mouse off it: normal
+        {2, 1, 0, 0},  // held, the other one never lights up
+    };
+    for (const auto &e : estados) {
+        hover = e.hover;
+        apretado = e.apretado;
+        EXPECT_EQ(Estado(1), e.estado1) << e.hover << e.apretado;
+        EXPECT_EQ(Estado(2), e.estado2) << e.hover << e.apretado;
+    }
+    hover = apretado = 0;
+}
+
+TEST(Instalador, EasingReachesTheTargetExactly)
+{
+    std::vector<int> pasos;
+    for (int m = 0; m < 1000; m = Acercar(m, 1000))
+        pasos.push_back(Acercar(m, 1000));
+    ASSERT_EQ(pasos.size(), 50u);
+    EXPECT_EQ((std::vector<int>(pasos.begin(), pasos.begin() + 5)), (std::vector<int>{100, 190, 271, 344, 410}));
+    EXPECT_EQ((std::vector<int>(pasos.end() - 3, pasos.end())), (std::vector<int>{998, 999, 1000}));
+    int ticks = 0;
+    for (int m = 900; m < 1000; m = Acercar(m, 1000))
+        ticks++;
+    EXPECT_EQ(ticks, 28);
+}
+
+TEST(Instalador, FailureTexts)
+{
+    struct {
+        int codigo;
+        const char *archivo;
+        const wchar_t *texto;
+    } casos[] = {
+        {2, "", L"No se pudo conectar con el servidor de descargas.\n\nRevisá tu conexión a internet y volvé a intentar."},
+        {3, "", L"La descarga recibida no es válida.\n\nVolvé a intentar en unos minutos."},
+        {4, "Recursos\\BRM.exe",
+         L"El antivirus bloqueó un archivo del juego:\n\nRecursos\\BRM.exe\n\nAgregá la carpeta del juego a las "
+         L"excepciones del antivirus y volvé a intentar."},
+        {4, "",
+         L"El antivirus bloqueó un archivo del juego:\n\n\n\nAgregá la carpeta del juego a las excepciones del "
+         L"antivirus y volvé a intentar."},
+        {5, "", L"El juego está abierto.\n\nCerralo y volvé a intentar."},
+    };
+    wchar_t texto[TEXTO_ERROR];
+    for (const auto &c : casos) {
+        TextoError(c.codigo, c.archivo, texto);
+        EXPECT_STREQ(texto, c.texto) << c.codigo;
+    }
+    const wchar_t *disco = L"No se pudo instalar el juego.\n\nRevisá que haya espacio libre en el disco y volvé a intentar.";
+    for (int codigo : {6, 7, 8, -1, 100}) {
+        TextoError(codigo, "", texto);
+        EXPECT_STREQ(texto, disco) << codigo;
+    }
+    // The longest name a path can have fits whole.
+    std::string largo(259, 'n');
+    TextoError(4, largo.c_str(), texto);
+    EXPECT_NE(wcsstr(texto, std::wstring(largo.begin(), largo.end()).c_str()), nullptr);
+    EXPECT_NE(wcsstr(texto, L"volvé a intentar."), nullptr);
+}
+
+TEST(Instalador, PesoCountsEveryFileBelowTheFolder)
+{
+    CarpetaTemporal t;
+    EXPECT_EQ(Peso(t.ruta.c_str()), 0u);
+    EscribirArchivo(t / "a.bin", std::string(1023, 'a'));
+    EXPECT_EQ(Peso(t.ruta.c_str()) >> 10, 0u);
+    EscribirArchivo(t / "uno\\dos\\tres\\b.bin", "b");
+    EXPECT_EQ(Peso(t.ruta.c_str()), 1024u);
+    EscribirArchivo(t / "uno\\oculto.bin", std::string(512, 'o'));
+    SetFileAttributesA((t / "uno\\oculto.bin").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(Peso(t.ruta.c_str()) >> 10, 1u);  // 1.5 KiB rounds down
+    EXPECT_EQ(Peso((t / "no existe").c_str()), 0u);
+
+    // A link back up the tree counts as nothing and is never entered.
+    if (EnlaceCarpeta(t / "uno\\arriba", t.ruta)) {
+        EXPECT_EQ(Peso(t.ruta.c_str()), 1536u);
+    }
+
+    HANDLE f = CreateFileA((t / "grande.bin").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    LARGE_INTEGER tam;
+    tam.QuadPart = 5ll << 30;
+    bool disperso = SetFilePointerEx(f, tam, NULL, FILE_BEGIN) && SetEndOfFile(f);
+    CloseHandle(f);
+    if (disperso) {
+        EXPECT_EQ(Peso(t.ruta.c_str()), (5ull << 30) + 1536u);
+    }
+}
+
+static std::string Texto(HKEY clave, const char *nombre, DWORD *tipo)
+{
+    char datos[1024];
+    DWORD tam = sizeof datos;
+    if (RegQueryValueExA(clave, nombre, NULL, tipo, (BYTE *)datos, &tam) != ERROR_SUCCESS)
+        return "(none)";
+    EXPECT_EQ(tam, strlen(datos) + 1) << nombre;  // the stored size counts the NUL
+    return datos;
+}
+
+static DWORD Numero(HKEY clave, const char *nombre, DWORD *tipo)
+{
+    DWORD valor = 0xFFFFFFFF, tam = sizeof valor;
+    RegQueryValueExA(clave, nombre, NULL, tipo, (BYTE *)&valor, &tam);
+    return valor;
+}
+
+TEST(Instalador, UninstallEntry)
+{
+    CarpetaTemporal t;
+    EscribirArchivo(t / "Recursos\\datos.pak", std::string(3000, 'd'));
+    lstrcpyA(destino, t.ruta.c_str());
+    const char *ruta = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BRM";
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, ruta);
+    HKEY clave;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, ruta, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &clave, NULL), ERROR_SUCCESS);
+    RegSetValueExA(clave, "Otro", 0, REG_SZ, (const BYTE *)"queda", 6);
+    RegCloseKey(clave);
+
+    EXPECT_EQ(Registrar(), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, ruta, 0, KEY_READ, &clave), ERROR_SUCCESS);
+    struct {
+        const char *nombre;
+        std::string datos;
+    } textos[] = {
+        {"DisplayName", "Brumaria"},
+        {"DisplayVersion", "1.0.0"},
+        {"Publisher", "BRM"},
+        {"InstallLocation", t.ruta},
+        {"UninstallString", "\"" + t.ruta + "\\Uninstall.exe\""},
+        {"DisplayIcon", t.ruta + "\\Brumaria.exe"},
+        {"Otro", "queda"},
+    };
+    for (const auto &v : textos) {
+        DWORD tipo = 0;
+        EXPECT_EQ(Texto(clave, v.nombre, &tipo), v.datos) << v.nombre;
+        EXPECT_EQ(tipo, (DWORD)REG_SZ) << v.nombre;
+    }
+    struct {
+        const char *nombre;
+        DWORD valor;
+    } numeros[] = {{"EstimatedSize", 2}, {"NoModify", 1}, {"NoRepair", 1}};
+    for (const auto &v : numeros) {
+        DWORD tipo = 0;
+        EXPECT_EQ(Numero(clave, v.nombre, &tipo), v.valor) << v.nombre;
+        EXPECT_EQ(tipo, (DWORD)REG_DWORD) << v.nombre;
+    }
+    RegCloseKey(clave);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, ruta);
+}
+
+TEST(Instalador, DesktopShortcut)
+{
+    lstrcpyA(destino, "C:\\Program Files\\Brumaria");
+    char escritorio[MAX_PATH];
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, escritorio)));
+    std::string enlace = std::string(escritorio) + "\\Brumaria.lnk";
+    DeleteFileA(enlace.c_str());
+    AccesoDirecto();
+    ASSERT_TRUE(Existe(enlace.c_str()));
+
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
+    IShellLinkA *vinculo = NULL;
+    IPersistFile *archivo = NULL;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&vinculo)));
+    ASSERT_TRUE(SUCCEEDED(vinculo->QueryInterface(IID_IPersistFile, (void **)&archivo)));
+    std::wstring w(enlace.begin(), enlace.end());
+    ASSERT_TRUE(SUCCEEDED(archivo->Load(w.c_str(), STGM_READ)));
+    char texto[MAX_PATH];
+    int indice = -1;
+    vinculo->GetPath(texto, MAX_PATH, NULL, SLGP_RAWPATH);
+    EXPECT_STREQ(texto, "C:\\Program Files\\Brumaria\\Brumaria.exe");
+    vinculo->GetWorkingDirectory(texto, MAX_PATH);
+    EXPECT_STREQ(texto, "C:\\Program Files\\Brumaria");
+    vinculo->GetIconLocation(texto, MAX_PATH, &indice);
+    EXPECT_STREQ(texto, "C:\\Program Files\\Brumaria\\Brumaria.exe");
+    EXPECT_EQ(indice, 0);
+    vinculo->GetDescription(texto, MAX_PATH);
+    EXPECT_STREQ(texto, "Brumaria");
+    archivo->Release();
+    vinculo->Release();
+    CoUninitialize();
+    DeleteFileA(enlace.c_str());
+}
