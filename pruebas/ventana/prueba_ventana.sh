@@ -6,35 +6,24 @@
 set -euo pipefail
 raiz=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
-wine="$raiz/scripts/wine"
-# A Wine session of its own, started with the display below: a session started without one
-# (as the other tests' is) cannot open windows.
+# A Wine session of its own, with the display it starts.
 export WINEPREFIX=$build/wine-ventana
 capturas=$build/capturas
 tmp=$(mktemp -d)
-mkdir -p "$capturas"
+source "$raiz/scripts/ventana-comun.sh"
 
 fallos=0
 bien() { echo "ok: $*"; }
 mal() { echo "FALLO: $*"; fallos=$((fallos + 1)); }
-ventanaWin() { echo "Z:${1//\//\\}"; }
 
-pantalla=":$((50 + RANDOM % 40))"
-Xvfb "$pantalla" -screen 0 1024x768x24 >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$pantalla
 puerto=$((20000 + RANDOM % 20000))
 limpiar() {
   "$raiz/scripts/servir" --parar "$tmp/nginx" || true
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
+  cerrarSesionGrafica
   rm -rf "$tmp"
 }
 trap limpiar EXIT
-sleep 1
-mkdir -p "$WINEPREFIX"
-/usr/lib/wine/wineserver -p
-"$wine" wineboot --init >/dev/null 2>&1 || true
+sesionGrafica
 
 # ---- a release of about 3 MB, served slowly enough to watch the bar move ----
 juego=$tmp/juego
@@ -58,7 +47,6 @@ preparar() {
 
 # Colour of one pixel, as #RRGGBB.
 pixel() { convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -1; }
-captura() { import -window root "$capturas/$1.png"; }
 # The window's pixel (x, y) in a screenshot shows the picture's pixel (px, py).
 igual() {
   local nombre=$1 x=$2 y=$3 imagen=$4 px=$5 py=$6
@@ -83,22 +71,10 @@ distinto() {
 read -r ix iy <<<"$(distinto instalar)"
 read -r sx sy <<<"$(distinto salir)"
 
-arrancar() {
-  ( cd "$tmp" && "$wine" "$build/instalador/Instalar Brumaria.exe" ) >/dev/null 2>&1 &
-  ventana=$(xdotool search --sync --onlyvisible --name '^Instalar Brumaria$' | head -1)
-  sleep 1
-  eval "$(xdotool getwindowgeometry --shell "$ventana")"
-  vx=$X vy=$Y
-}
-existe() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
-esperarFin() {
-  for _ in $(seq 600); do existe '^Instalar Brumaria$' || return 0; sleep 0.1; done
-  return 1
-}
-
 # ---- the idle window ----
 preparar "$puerto"
-arrancar
+instalador="$build/instalador/Instalar Brumaria.exe"
+arrancar "$instalador"
 if [ "$WIDTH" = 400 ] && [ "$HEIGHT" = 150 ] && [ "$vx" = 312 ] && [ "$vy" = 309 ]; then
   bien "window 400 x 150 at (312, 309), centred"
 else
@@ -106,6 +82,7 @@ else
 fi
 xdotool mousemove $((vx + 200)) $((vy + 30)); sleep 0.5
 captura inicial
+recorte inicial
 igual inicial 200 10 fondo.bmp 200 10
 igual inicial 5 75 fondo.bmp 5 75
 igual inicial 100 78 fondo.bmp 100 78            # the empty track
@@ -116,6 +93,7 @@ igual inicial $((24 + sx)) $((106 + sy)) salir0.bmp "$sx" "$sy"
 # ---- hover and press ----
 xdotool mousemove $((vx + 335)) $((vy + 120)); sleep 0.5
 captura hover
+recorte hover
 igual hover $((292 + ix)) $((106 + iy)) instalar1.bmp "$ix" "$iy"
 igual hover $((24 + sx)) $((106 + sy)) salir0.bmp "$sx" "$sy"
 xdotool mousemove $((vx + 60)) $((vy + 120)); sleep 0.5
@@ -137,6 +115,7 @@ xdotool mouseup 1
 # ---- installing: the bar moves, a close request is refused, a press elsewhere drags ----
 sleep 2
 captura instalando
+recorte instalando
 igual instalando $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
 igual instalando 30 78 barra.bmp 5 9
 # Keys go to the focused window through the X server: Wine ignores synthetic key events.
@@ -157,7 +136,7 @@ cmp -s "$juego/Recursos/datos.pak" "$instalado/Recursos/datos.pak" && bien "file
 
 # ---- failure: the dialog, Cancel leaves the window idle with an empty bar ----
 preparar $((puerto + 1))   # nothing listens there
-arrancar
+arrancar "$instalador"
 xdotool mousemove $((vx + 335)) $((vy + 120)) click 1
 dialogo() {
   for _ in $(seq 200); do
@@ -169,6 +148,7 @@ dialogo() {
 }
 if dialogo; then bien "failure dialog shown"; else mal "no failure dialog"; fi
 captura error
+recorte error
 # The box's buttons are clicked where Wine puts them (it draws message boxes the same way every
 # time); a slow press, because a press and release in one instant may reach the box as no click.
 boton() {
@@ -187,7 +167,7 @@ igual cancelado $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
 # Idle again: the same close request that was refused during the install now closes it.
 xdotool windowfocus "$ventana" key alt+F4
 esperarFin && bien "a close request closes the idle window" || mal "the idle window ignored a close request"
-arrancar
+arrancar "$instalador"
 xdotool mousemove $((vx + 60)) $((vy + 120)) click 1
 esperarFin && bien "SALIR closes the window" || mal "SALIR did not close the window"
 
