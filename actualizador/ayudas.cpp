@@ -3,6 +3,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 int Formar(char *destino, int capacidad, const char *formato, ...)
 {
@@ -91,6 +92,19 @@ int LeerNumero(const char *texto, ULONGLONG *valor)
     for (; *texto >= '0' && *texto <= '9'; texto++)
         *valor = *valor * 10 + (ULONGLONG)(*texto - '0');
     return 1;
+}
+
+char *CortarLinea(char **resto)
+{
+    char *linea = *resto;
+    char *fin = strchr(linea, '\n');
+    if (fin) {
+        *fin = 0;
+        *resto = fin + 1;
+    } else {
+        *resto = linea + strlen(linea);
+    }
+    return linea;
 }
 
 int EsHex(const char *texto, int n)

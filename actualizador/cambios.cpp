@@ -74,14 +74,7 @@ static void LeerLineasCache(char *texto)
 {
     char *p = texto;
     while (*p) {
-        char *linea = p;
-        char *fin = strchr(p, '\n');
-        if (fin) {
-            *fin = 0;
-            p = fin + 1;
-        } else {
-            p += strlen(p);
-        }
+        char *linea = CortarLinea(&p);
         char *campo[5] = {linea};
         int n = 1;
         for (char *q = linea; *q && n < 5; q++)

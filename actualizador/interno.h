@@ -95,6 +95,8 @@ void *Pedir(SIZE_T tam);
 void Soltar(void *bloque);
 int LeerNumero(const char *texto, ULONGLONG *valor);
 int EsHex(const char *texto, int n);
+/* The text's first line, cut at its line feed; *resto moves to the line after it. */
+char *CortarLinea(char **resto);
 DWORD VersionVista(void);
 void AvisarRelanzo(void);
 

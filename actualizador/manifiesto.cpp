@@ -122,14 +122,7 @@ static int LeerLineas(char *texto)
     int cabecera = 0;
     char *p = texto;
     while (*p) {
-        char *linea = p;
-        char *fin = strchr(p, '\n');
-        if (fin) {
-            *fin = 0;
-            p = fin + 1;
-        } else {
-            p += strlen(p);
-        }
+        char *linea = CortarLinea(&p);
         char *cr = strchr(linea, '\r');
         if (cr)
             *cr = 0;

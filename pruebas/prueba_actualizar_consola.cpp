@@ -9,54 +9,8 @@
 
 typedef std::map<std::string, std::string> Archivos;
 
-struct Resultado {
-    DWORD codigo;
-    std::string salida, errores;
-};
-
-static std::string Herramienta(const char *relativa)
-{
-    char ruta[MAX_PATH];
-    GetFullPathNameA(ProgramaVecino(relativa).c_str(), sizeof ruta, ruta, NULL);
-    return ruta;
-}
-
 static const std::string publicar = Herramienta("..\\herramientas\\publicar\\publicar.exe");
 static const std::string actualizar = Herramienta("..\\herramientas\\actualizar\\actualizar.exe");
-
-// Runs a program in a folder with stdout and stderr caught apart (so stderr is no console and
-// progress comes as plain lines).
-static Resultado Ejecutar(const std::string &programa, const std::string &argumentos, const std::string &en = "")
-{
-    CarpetaTemporal t;
-    std::string rutaSalida = t / "salida.txt", rutaErrores = t / "errores.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
-    HANDLE salida = CreateFileA(rutaSalida.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    HANDLE errores = CreateFileA(rutaErrores.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = salida;
-    si.hStdError = errores;
-    std::string linea = "\"" + programa + "\" " + argumentos;
-    std::vector<char> orden(linea.begin(), linea.end());
-    orden.push_back(0);
-    PROCESS_INFORMATION pi;
-    Resultado r = {999, "", ""};
-    if (CreateProcessA(NULL, orden.data(), NULL, NULL, TRUE, 0, NULL, en.empty() ? NULL : en.c_str(), &si, &pi)) {
-        CloseHandle(pi.hThread);
-        r.codigo = EsperarProceso(pi.hProcess);
-    } else {
-        ADD_FAILURE() << "cannot start " << linea;
-    }
-    CloseHandle(salida);
-    CloseHandle(errores);
-    r.salida = LeerArchivo(rutaSalida);
-    r.errores = LeerArchivo(rutaErrores);
-    return r;
-}
 
 static bool Contiene(const std::string &texto, const std::string &parte)
 {

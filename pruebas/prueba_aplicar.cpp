@@ -3,11 +3,6 @@
 #include "comun.h"
 #include "firma.h"
 
-static std::string Linea(const std::string &ruta, const std::string &contenido)
-{
-    return ruta + "|" + std::to_string(contenido.size()) + "|" + ShaHex(contenido) + "\n";
-}
-
 struct Aplicar : ::testing::Test {
     MotorConectado motor{"http://127.0.0.1:9/"};
     std::string operator/(const std::string &r) const { return motor.carpeta / r; }
@@ -114,7 +109,7 @@ TEST_F(Aplicar, DeleteListProtectsPlayerFiles)
         SCOPED_TRACE(c.borrar);
         for (const std::string &a : c.archivos)
             Archivo(a);
-        Finalizar("borrar " + c.borrar + "\n" + Linea("Listado.txt", "x"));
+        Finalizar("borrar " + c.borrar + "\n" + LineaEntrada("Listado.txt", "x"));
         EXPECT_EQ(Hay(c.borrar), c.queda);
         if (c.linea.empty()) {
             EXPECT_EQ(lineas.size(), 1u);  // only the closing line
@@ -136,7 +131,7 @@ TEST_F(Aplicar, DeleteListNeverReachesPlayerData)
     Archivo("Recursos\\Mapas\\a.map");
     Archivo("Recursos\\Local\\Config.BRM", "mia");
     Archivo("Recursos\\Avanzado\\ServidorDescargas.txt", "http://127.0.0.1:9/");
-    Finalizar("borrar Recursos\n" + Linea("Otro.txt", "x"));
+    Finalizar("borrar Recursos\n" + LineaEntrada("Otro.txt", "x"));
     EXPECT_FALSE(Hay("Recursos\\BRM.exe"));
     EXPECT_FALSE(Hay("Recursos\\Mapas"));
     EXPECT_EQ(LeerArchivo(*this / "Recursos\\Local\\Config.BRM"), "mia");
@@ -149,7 +144,7 @@ TEST_F(Aplicar, FailedDeletionIsNotReported)
 {
     Archivo("Viejo.txt");
     HANDLE abierto = CreateFileA((*this / "Viejo.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    Finalizar("borrar Viejo.txt\n" + Linea("Otro.txt", "x"));
+    Finalizar("borrar Viejo.txt\n" + LineaEntrada("Otro.txt", "x"));
     CloseHandle(abierto);
     EXPECT_TRUE(Hay("Viejo.txt"));
     EXPECT_FALSE(HayLinea("  borrado (viejo) Viejo.txt"));
@@ -163,7 +158,7 @@ TEST_F(Aplicar, LinksAreNeverFollowed)
         GTEST_SKIP() << "folder links cannot be made here";
     EscribirArchivo(*this / "Viejo\\sub\\a.txt", "x");
     ASSERT_TRUE(EnlaceCarpeta(*this / "Viejo\\sub\\Enlace", fuera.ruta));
-    Finalizar("borrar Enlace\nborrar Viejo\n" + Linea("Otro.txt", "x"));
+    Finalizar("borrar Enlace\nborrar Viejo\n" + LineaEntrada("Otro.txt", "x"));
     EXPECT_EQ(LeerArchivo(fuera / "valioso.txt"), "no se toca");
     EXPECT_FALSE(Hay("Viejo\\sub\\a.txt"));
 }
@@ -182,7 +177,7 @@ TEST_F(Aplicar, SweepOfRecursos)
     Archivo("Recursos\\Avanzado\\sub\\b.txt");
     Archivo("fuera.txt");
     SetFileAttributesA((*this / "Recursos\\sobra.dll").c_str(), FILE_ATTRIBUTE_READONLY);
-    Finalizar(Linea("Recursos\\BRM.exe", "x") + Linea("recursos\\mapas\\uno.MAP", "x") + Linea("fuera2.txt", "x"));
+    Finalizar(LineaEntrada("Recursos\\BRM.exe", "x") + LineaEntrada("recursos\\mapas\\uno.MAP", "x") + LineaEntrada("fuera2.txt", "x"));
     EXPECT_TRUE(Hay("Recursos\\BRM.exe"));
     EXPECT_TRUE(Hay("Recursos\\Mapas\\Uno.map"));  // listed in other letter case
     EXPECT_FALSE(Hay("Recursos\\Mapas\\sobra.map"));
@@ -201,7 +196,7 @@ TEST_F(Aplicar, SweepOfRecursos)
     // An empty Recursos stays.
     BorrarTodo(*this / "Recursos\\Local");
     BorrarTodo(*this / "Recursos\\Avanzado");
-    Finalizar(Linea("otro.txt", "x"));
+    Finalizar(LineaEntrada("otro.txt", "x"));
     EXPECT_TRUE(EsCarpeta((*this / "Recursos").c_str()));
 }
 
@@ -211,7 +206,7 @@ TEST_F(Aplicar, SweepNeverEntersLinks)
     EscribirArchivo(fuera / "valioso.txt", "no se toca");
     if (!EnlaceCarpeta(*this / "Recursos\\Enlace", fuera.ruta))
         GTEST_SKIP() << "folder links cannot be made here";
-    Finalizar(Linea("otro.txt", "x"));
+    Finalizar(LineaEntrada("otro.txt", "x"));
     EXPECT_EQ(LeerArchivo(fuera / "valioso.txt"), "no se toca");
     EXPECT_TRUE(Hay("Recursos\\Enlace"));
 
@@ -219,7 +214,7 @@ TEST_F(Aplicar, SweepNeverEntersLinks)
     CarpetaTemporal juego;
     ASSERT_TRUE(EnlaceCarpeta(juego / "Recursos", fuera.ruta));
     lstrcpyA(motor.a.carpeta, juego.ruta.c_str());
-    Finalizar(Linea("otro.txt", "x"));
+    Finalizar(LineaEntrada("otro.txt", "x"));
     EXPECT_EQ(LeerArchivo(fuera / "valioso.txt"), "no se toca");
 }
 
@@ -230,7 +225,7 @@ TEST_F(Aplicar, WhatACompleteRunLeaves)
     Archivo("Ambos.txt", "a");
     Archivo(RUTA_DESCARGAS "\\abc.bin", "staged");
     Archivo(RUTA_VERSION, "3\n");
-    Finalizar(Linea("Recursos\\datos.pak", "datos") + Linea("Recursos\\Oculto.txt", "o") +
+    Finalizar(LineaEntrada("Recursos\\datos.pak", "datos") + LineaEntrada("Recursos\\Oculto.txt", "o") +
                   "oculto Recursos\\Oculto.txt\noculto Ambos.txt\nborrar Ambos.txt\n",
               1);
     EXPECT_EQ(eventos.size(), 1u);
@@ -243,6 +238,6 @@ TEST_F(Aplicar, WhatACompleteRunLeaves)
     EXPECT_EQ(cache.substr(0, 21), "Recursos\\datos.pak|5|");
     EXPECT_NE(cache.find("Recursos\\Oculto.txt|1|"), std::string::npos);
     EXPECT_EQ(lineas.back(), "actualizador: listo (version 9), se reabre el lanzador");
-    Finalizar(Linea("Recursos\\datos.pak", "datos"));
+    Finalizar(LineaEntrada("Recursos\\datos.pak", "datos"));
     EXPECT_EQ(lineas.back(), "actualizador: listo (version 9)");
 }

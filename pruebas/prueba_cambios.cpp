@@ -2,11 +2,6 @@
 #include "comun.h"
 #include "firma.h"
 
-static std::string Linea(const std::string &ruta, const std::string &contenido)
-{
-    return ruta + "|" + std::to_string(contenido.size()) + "|" + ShaHex(contenido) + "\n";
-}
-
 static ULONGLONG Fecha(const std::string &ruta)
 {
     ULONGLONG tam, fecha = 0;
@@ -50,7 +45,7 @@ struct Cambios : ::testing::Test {
 
 TEST_F(Cambios, FirstInstallIsAllPendingWithoutHashing)
 {
-    EXPECT_EQ(Decidir(Linea("Recursos\\a.txt", A) + Linea("b.txt", B)), 2);
+    EXPECT_EQ(Decidir(LineaEntrada("Recursos\\a.txt", A) + LineaEntrada("b.txt", B)), 2);
     EXPECT_EQ(ent[0].pendiente, 1);
     EXPECT_EQ(ent[1].pendiente, 1);
     EXPECT_TRUE(eventos.empty());
@@ -63,8 +58,8 @@ TEST_F(Cambios, WithoutCacheEveryFileOfTheRightSizeIsHashed)
     EscribirArchivo(*this / "b.txt", std::string(B.size(), 'x'));  // right size, other content
     EscribirArchivo(*this / "d.txt", "corto");                 // other size: not hashed
     CrearCarpeta(*this / "e.txt");                             // a folder where a file belongs
-    std::string m = Linea("a.txt", A) + Linea("b.txt", B) + Linea("c.txt", "falta") +
-                    Linea("d.txt", "otro tamano") + Linea("e.txt", "x");
+    std::string m = LineaEntrada("a.txt", A) + LineaEntrada("b.txt", B) + LineaEntrada("c.txt", "falta") +
+                    LineaEntrada("d.txt", "otro tamano") + LineaEntrada("e.txt", "x");
     EXPECT_EQ(Decidir(m), 4);
     EXPECT_EQ(ent[0].pendiente, 0);
     for (int i = 1; i < 5; i++)
@@ -101,7 +96,7 @@ TEST_F(Cambios, CacheLinesDecideWithoutHashing)
     for (const auto &c : casos) {
         SCOPED_TRACE(c.cache);
         Cache(c.cache);
-        Decidir(Linea("Recursos\\a.txt", A));
+        Decidir(LineaEntrada("Recursos\\a.txt", A));
         EXPECT_EQ(ent[0].pendiente, c.pendiente);
         EXPECT_TRUE(eventos.empty());
     }
@@ -114,11 +109,11 @@ TEST_F(Cambios, ChangedTimeIsHashedThenRecordedAfresh)
     PonerFecha(a, 130000000000000000ull);
     Cache(LineaCache("a.txt", A, ShaHex(A)) + "\n");
     PonerFecha(a, 131000000000000000ull);
-    EXPECT_EQ(Decidir(Linea("a.txt", A)), 0);
+    EXPECT_EQ(Decidir(LineaEntrada("a.txt", A)), 0);
     EXPECT_EQ(eventos.size(), 1u);  // hashed
     GuardarRecordados(nEnt);
     EXPECT_EQ(LeerArchivo(*this / RUTA_HASHES), LineaCache("a.txt", A, ShaHex(A)) + "\n");
-    EXPECT_EQ(Decidir(Linea("a.txt", A)), 0);
+    EXPECT_EQ(Decidir(LineaEntrada("a.txt", A)), 0);
     EXPECT_TRUE(eventos.empty());  // judged from the cache now
 }
 
@@ -128,10 +123,10 @@ TEST_F(Cambios, CacheFileSizeLimit)
     std::string linea = LineaCache("a.txt", A, ShaHex(A)) + "\n";
     std::string relleno(4194304 - linea.size(), '\n');
     Cache(linea + relleno);
-    Decidir(Linea("a.txt", A));
+    Decidir(LineaEntrada("a.txt", A));
     EXPECT_TRUE(eventos.empty());
     Cache(linea + relleno + "\n");
-    Decidir(Linea("a.txt", A));
+    Decidir(LineaEntrada("a.txt", A));
     EXPECT_EQ(eventos.size(), 1u);  // the whole cache was ignored
 }
 
@@ -144,7 +139,7 @@ TEST_F(Cambios, WriterRecordsOnlyFilesThatHoldTheManifestsContent)
     EscribirArchivo(*this / "b.txt", viejo);
     EscribirArchivo(*this / "c.txt", "tercero");
     EscribirArchivo(*this / "d.txt", "cuarto");
-    std::string m = Linea("a.txt", A) + Linea("b.txt", B) + Linea("c.txt", "TERCERO") + Linea("d.txt", "cuarto");
+    std::string m = LineaEntrada("a.txt", A) + LineaEntrada("b.txt", B) + LineaEntrada("c.txt", "TERCERO") + LineaEntrada("d.txt", "cuarto");
     EXPECT_EQ(Decidir(m), 3);
     EscribirArchivo(*this / "a.txt", A);  // put in place
     EscribirArchivo(*this / "b.txt", B);

@@ -8,11 +8,6 @@
 
 typedef std::map<std::string, std::string> Archivos;
 
-static std::string Linea(const std::string &ruta, const std::string &contenido)
-{
-    return ruta + "|" + std::to_string(contenido.size()) + "|" + ShaHex(contenido) + "\n";
-}
-
 struct Corrida : ::testing::Test {
     ServidorGuion servidor;
     CarpetaTemporal t;
@@ -29,7 +24,7 @@ struct Corrida : ::testing::Test {
     {
         std::string lineas;
         for (const auto &[ruta, contenido] : archivos) {
-            lineas += Linea(ruta, contenido);
+            lineas += LineaEntrada(ruta, contenido);
             servidor.Responder("/a/" + ShaHex(contenido) + ".bin", contenido);
         }
         servidor.Responder("/manifiesto.txt", Manifiesto(version, extra + lineas));

@@ -3,19 +3,6 @@
 #include "firma.h"
 #include "servidor.h"
 
-static std::string Linea(const std::string &ruta, const std::string &contenido)
-{
-    return ruta + "|" + std::to_string(contenido.size()) + "|" + ShaHex(contenido) + "\n";
-}
-
-static Respuesta Con(int estado, const std::string &cuerpo = "")
-{
-    Respuesta r;
-    r.estado = estado;
-    r.cuerpo = cuerpo;
-    return r;
-}
-
 struct Descargas : ::testing::Test {
     ServidorGuion servidor;
     MotorConectado motor{servidor.url};
@@ -48,7 +35,7 @@ TEST_F(Descargas, OneDownloadPerDigest)
 {
     servidor.Responder(Cuerpo(A), A);
     servidor.Responder(Cuerpo(B), B);
-    ASSERT_EQ(Bajar(Linea("uno.dat", A) + Linea("Recursos\\dos.dat", A) + Linea("b.txt", B)), 0) << motor.a.error;
+    ASSERT_EQ(Bajar(LineaEntrada("uno.dat", A) + LineaEntrada("Recursos\\dos.dat", A) + LineaEntrada("b.txt", B)), 0) << motor.a.error;
     EXPECT_EQ(Rutas(), (std::vector<std::string>{Cuerpo(A), Cuerpo(B)}));
     EXPECT_EQ(totalBajar, A.size() + B.size());
     EXPECT_EQ(hechoTotal, totalBajar);
@@ -75,7 +62,7 @@ TEST_F(Descargas, StagedFilesFromAnEarlierRun)
     EscribirArchivo(Staging(B, ".bin"), std::string(B.size(), 'x'));  // wrong digest: fetched again
     EscribirArchivo(Staging(C, ".part"), C);                       // complete: accepted as it is
     servidor.Responder(Cuerpo(B), B);
-    ASSERT_EQ(Bajar(Linea("a", A) + Linea("b", B) + Linea("c", C) + Linea("vacio", Vacio)), 0) << motor.a.error;
+    ASSERT_EQ(Bajar(LineaEntrada("a", A) + LineaEntrada("b", B) + LineaEntrada("c", C) + LineaEntrada("vacio", Vacio)), 0) << motor.a.error;
     EXPECT_EQ(Rutas(), std::vector<std::string>{Cuerpo(B)});  // a size-0 body needs no request either
     EXPECT_EQ(LeerArchivo(Staging(B, ".bin")), B);
     EXPECT_EQ(LeerArchivo(Staging(C, ".bin")), C);
@@ -96,7 +83,7 @@ TEST_F(Descargas, PartialBodiesAreResumed)
     servidor.Responder(Cuerpo(A), A);
     servidor.Responder(Cuerpo(B), {b});
     servidor.Responder(Cuerpo(C), C);
-    ASSERT_EQ(Bajar(Linea("a", A) + Linea("b", B) + Linea("c", C)), 0) << motor.a.error;
+    ASSERT_EQ(Bajar(LineaEntrada("a", A) + LineaEntrada("b", B) + LineaEntrada("c", C)), 0) << motor.a.error;
     EXPECT_EQ(Rutas(), (std::vector<std::string>{Cuerpo(A) + " bytes=70000-", Cuerpo(B) + " bytes=6-", Cuerpo(C)}));
     EXPECT_EQ(LeerArchivo(Staging(A, ".bin")), A);
     EXPECT_EQ(LeerArchivo(Staging(B, ".bin")), B);
@@ -107,7 +94,7 @@ TEST_F(Descargas, PartialBodiesAreResumed)
 TEST_F(Descargas, TooManyRequestsWaitsElevenSecondsEachTime)
 {
     servidor.Responder(Cuerpo(B), {Con(429), Con(429), Con(429), Con(200, B)});
-    ASSERT_EQ(Bajar(Linea("b", B)), 0) << motor.a.error;
+    ASSERT_EQ(Bajar(LineaEntrada("b", B)), 0) << motor.a.error;
     EXPECT_EQ(motor.pausas.ms, (std::vector<DWORD>{11000, 11000, 11000}));
     EXPECT_EQ(lineas[1], "  b: HTTP 429 (intento 1)");
     EXPECT_EQ(lineas[3], "  b: HTTP 429 (intento 3)");
@@ -117,7 +104,7 @@ TEST_F(Descargas, FourFailuresEndTheRunAndKeepThePart)
 {
     servidor.Responder(Cuerpo(A), {Con(503), Con(404)});
     EscribirArchivo(Staging(A, ".part"), A.substr(0, 1000));
-    EXPECT_EQ(Bajar(Linea("Recursos\\a.pak", A)), ACT_SIN_SERVIDOR);
+    EXPECT_EQ(Bajar(LineaEntrada("Recursos\\a.pak", A)), ACT_SIN_SERVIDOR);
     EXPECT_STREQ(motor.a.error, "no se pudo bajar Recursos\\a.pak");
     EXPECT_STREQ(motor.a.archivoFallido, "");
     EXPECT_EQ(motor.pausas.ms, (std::vector<DWORD>{1000, 2000, 3000}));
@@ -139,7 +126,7 @@ TEST_F(Descargas, BodiesThatArriveWrongAreFetchedAgain)
     Respuesta largo = Con(200, A + std::string(200000, '+'));
     Respuesta otro = Con(200, std::string(A.size(), 'o'));
     servidor.Responder(Cuerpo(A), {corto, largo, otro, Con(200, A)});
-    ASSERT_EQ(Bajar(Linea("a", A)), 0) << motor.a.error;
+    ASSERT_EQ(Bajar(LineaEntrada("a", A)), 0) << motor.a.error;
     ASSERT_EQ(lineas.size(), 4u);
     EXPECT_EQ(lineas[1], "  a llego mal (150007 de 150008 bytes), se baja de nuevo");
     // Stopped at the size promised: the excess is counted but never written.
@@ -154,7 +141,7 @@ TEST_F(Descargas, BodiesThatArriveWrongAreFetchedAgain)
 TEST_F(Descargas, StagingFileThatCannotBeCreated)
 {
     EscribirArchivo(motor.carpeta / RUTA_DESCARGAS, "un archivo donde va la carpeta");
-    EXPECT_EQ(Bajar(Linea("Recursos\\b.txt", B)), ACT_ARCHIVO);
+    EXPECT_EQ(Bajar(LineaEntrada("Recursos\\b.txt", B)), ACT_ARCHIVO);
     EXPECT_STREQ(motor.a.archivoFallido, "Recursos\\b.txt");
     EXPECT_EQ(motor.a.error, "no se pudo crear " + Staging(B, ".part") + " (error 3)");
     EXPECT_TRUE(servidor.Peticiones().empty());
@@ -166,7 +153,7 @@ TEST_F(Descargas, GameFolderTooLongForTheStagingNames)
     std::string largo = motor.carpeta.ruta + "\\" +
                         std::string(190 - motor.carpeta.ruta.size() - 1 - strlen(RUTA_DESCARGAS) - 1, 'l');
     lstrcpyA(motor.a.carpeta, largo.c_str());
-    EXPECT_EQ(Bajar(Linea("x.txt", "x") + Linea("Recursos\\b.txt", B)), ACT_ARCHIVO);
+    EXPECT_EQ(Bajar(LineaEntrada("x.txt", "x") + LineaEntrada("Recursos\\b.txt", B)), ACT_ARCHIVO);
     EXPECT_STREQ(motor.a.archivoFallido, "x.txt");
     EXPECT_EQ(motor.a.error, "ruta demasiado larga: " + largo + "\\" RUTA_DESCARGAS "\\" + ShaHex("x") + ".part");
     EXPECT_TRUE(servidor.Peticiones().empty());
@@ -177,5 +164,5 @@ TEST_F(Descargas, GameFolderTooLongForTheStagingNames)
     lstrcpyA(motor.a.carpeta, largo.c_str());
     servidor.Responder(Cuerpo("x"), "x");
     servidor.Responder(Cuerpo(B), B);
-    EXPECT_EQ(Bajar(Linea("x.txt", "x") + Linea("Recursos\\b.txt", B)), 0) << motor.a.error;
+    EXPECT_EQ(Bajar(LineaEntrada("x.txt", "x") + LineaEntrada("Recursos\\b.txt", B)), 0) << motor.a.error;
 }

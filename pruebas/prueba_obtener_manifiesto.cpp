@@ -5,14 +5,6 @@
 
 static const std::string D1 = std::string(64, 'a');
 
-static Respuesta Con(int estado, const std::string &cuerpo = "")
-{
-    Respuesta r;
-    r.estado = estado;
-    r.cuerpo = cuerpo;
-    return r;
-}
-
 struct Obtener : ::testing::Test {
     ServidorGuion servidor;
     MotorConectado motor{servidor.url};

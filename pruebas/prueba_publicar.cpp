@@ -12,53 +12,7 @@
 
 typedef std::map<std::string, std::string> Archivos;
 
-struct Resultado {
-    DWORD codigo;
-    std::string salida, errores;
-};
-
-static std::string Herramienta(const char *relativa)
-{
-    char ruta[MAX_PATH];
-    GetFullPathNameA(ProgramaVecino(relativa).c_str(), sizeof ruta, ruta, NULL);
-    return ruta;
-}
-
 static const std::string publicar = Herramienta("..\\herramientas\\publicar\\publicar.exe");
-
-// Runs a program with stdout and stderr caught apart (stderr is then no console, so progress
-// comes as plain lines).
-static Resultado Ejecutar(const std::string &programa, const std::string &argumentos)
-{
-    CarpetaTemporal t;
-    std::string rutaSalida = t / "salida.txt", rutaErrores = t / "errores.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
-    HANDLE salida = CreateFileA(rutaSalida.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    HANDLE errores = CreateFileA(rutaErrores.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = salida;
-    si.hStdError = errores;
-    std::string linea = "\"" + programa + "\" " + argumentos;
-    std::vector<char> orden(linea.begin(), linea.end());
-    orden.push_back(0);
-    PROCESS_INFORMATION pi;
-    Resultado r = {999, "", ""};
-    if (CreateProcessA(NULL, orden.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        r.codigo = EsperarProceso(pi.hProcess);
-    } else {
-        ADD_FAILURE() << "cannot start " << linea;
-    }
-    CloseHandle(salida);
-    CloseHandle(errores);
-    r.salida = LeerArchivo(rutaSalida);
-    r.errores = LeerArchivo(rutaErrores);
-    return r;
-}
 
 static std::string Citar(const std::string &ruta)
 {

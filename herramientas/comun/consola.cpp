@@ -60,17 +60,22 @@ static void BorrarLinea(void)
     dibujada[0] = 0;
 }
 
-void Escribir(DWORD estandar, const char *formato, ...)
+void EscribirV(DWORD estandar, const char *formato, va_list args)
 {
     if (EsConsola())
         BorrarLinea();
     char texto[4096];
-    va_list args;
-    va_start(args, formato);
     int n = _vsnprintf(texto, sizeof texto - 1, formato, args);
-    va_end(args);
     texto[sizeof texto - 1] = 0;
     EscribirBytes(estandar, texto, n < 0 || n > (int)sizeof texto - 1 ? (int)sizeof texto - 1 : n);
+}
+
+void Escribir(DWORD estandar, const char *formato, ...)
+{
+    va_list args;
+    va_start(args, formato);
+    EscribirV(estandar, formato, args);
+    va_end(args);
 }
 
 static void Dibujar(const wchar_t *texto, const wchar_t *detalle, ULONGLONG hecho, ULONGLONG total)

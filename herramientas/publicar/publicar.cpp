@@ -8,13 +8,12 @@
 
 int Fracaso(const char *formato, ...)
 {
-    char texto[2048];
     va_list args;
     va_start(args, formato);
-    int n = _vsnprintf(texto, sizeof texto - 1, formato, args);
+    Escribir(STD_ERROR_HANDLE, "publicar: ");
+    EscribirV(STD_ERROR_HANDLE, formato, args);
+    Escribir(STD_ERROR_HANDLE, "\n");
     va_end(args);
-    texto[n < 0 || n > (int)sizeof texto - 1 ? sizeof texto - 1 : n] = 0;
-    Escribir(STD_ERROR_HANDLE, "publicar: %s\n", texto);
     return 1;
 }
 

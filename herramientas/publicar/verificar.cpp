@@ -12,13 +12,11 @@ static void Problema(const char *formato, ...) CON_FORMATO(1, 2);
 
 static void Problema(const char *formato, ...)
 {
-    char texto[2048];
     va_list args;
     va_start(args, formato);
-    int n = _vsnprintf(texto, sizeof texto - 1, formato, args);
+    EscribirV(STD_OUTPUT_HANDLE, formato, args);
+    Escribir(STD_OUTPUT_HANDLE, "\n");
     va_end(args);
-    texto[n < 0 || n > (int)sizeof texto - 1 ? sizeof texto - 1 : n] = 0;
-    Escribir(STD_OUTPUT_HANDLE, "%s\n", texto);
     problemas++;
 }
 

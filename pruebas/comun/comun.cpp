@@ -278,3 +278,43 @@ bool EnlaceCarpeta(const std::string &enlace, const std::string &destino)
     DWORD a = GetFileAttributesA(enlace.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
+
+std::string Herramienta(const char *relativa)
+{
+    char ruta[MAX_PATH];
+    GetFullPathNameA(ProgramaVecino(relativa).c_str(), sizeof ruta, ruta, NULL);
+    return ruta;
+}
+
+Resultado Ejecutar(const std::string &programa, const std::string &argumentos, const std::string &en)
+{
+    CarpetaTemporal t;
+    std::string rutaSalida = t / "salida.txt", rutaErrores = t / "errores.txt";
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE salida = CreateFileA(rutaSalida.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+    HANDLE errores = CreateFileA(rutaErrores.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = salida;
+    si.hStdError = errores;
+    std::string linea = "\"" + programa + "\" " + argumentos;
+    std::vector<char> orden(linea.begin(), linea.end());
+    orden.push_back(0);
+    PROCESS_INFORMATION pi;
+    Resultado r = {999, "", ""};
+    if (CreateProcessA(NULL, orden.data(), NULL, NULL, TRUE, 0, NULL, en.empty() ? NULL : en.c_str(), &si, &pi)) {
+        CloseHandle(pi.hThread);
+        r.codigo = EsperarProceso(pi.hProcess);
+    } else {
+        ADD_FAILURE() << "cannot start " << linea;
+    }
+    CloseHandle(salida);
+    CloseHandle(errores);
+    r.salida = LeerArchivo(rutaSalida);
+    r.errores = LeerArchivo(rutaErrores);
+    return r;
+}
+

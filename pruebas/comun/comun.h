@@ -77,6 +77,16 @@ std::string ProgramaVecino(const char *nombre);
 // Starts a program with the given arguments; its standard output goes to the file `salida`
 // when one is named. Returns the process handle.
 HANDLE Lanzar(const std::string &programa, const std::string &argumentos, const std::string &salida = "");
+// What a program that ran to its end left: its exit code and what it wrote on each stream.
+struct Resultado {
+    DWORD codigo;
+    std::string salida, errores;
+};
+// Runs a program (in the folder `en`, when one is named) with stdout and stderr caught apart,
+// so that stderr is no console and progress comes as plain lines.
+Resultado Ejecutar(const std::string &programa, const std::string &argumentos, const std::string &en = "");
+// Full path of a program of the build, given relative to the test program's folder.
+std::string Herramienta(const char *relativa);
 // The same for the helper program beside the tests.
 HANDLE Ayudante(const std::string &argumentos, const std::string &salida = "");
 // Waits for a process and returns its exit code, closing the handle.

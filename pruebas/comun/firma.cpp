@@ -44,3 +44,8 @@ std::string Manifiesto(unsigned long version, const std::string &lineas)
 {
     return Firmado("BRMM 1\nversion " + std::to_string(version) + "\n" + lineas);
 }
+
+std::string LineaEntrada(const std::string &ruta, const std::string &contenido)
+{
+    return ruta + "|" + std::to_string(contenido.size()) + "|" + ShaHex(contenido) + "\n";
+}

@@ -31,6 +31,14 @@ static SOCKET Escuchar(int *puerto)
     return s;
 }
 
+Respuesta Con(int estado, const std::string &cuerpo)
+{
+    Respuesta r;
+    r.estado = estado;
+    r.cuerpo = cuerpo;
+    return r;
+}
+
 std::string UrlSinServidor()
 {
     int puerto;

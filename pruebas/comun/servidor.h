@@ -21,6 +21,9 @@ struct Respuesta {
     unsigned demoraMs = 0;       // wait this long before answering (a stall)
 };
 
+// An answer with this status and body.
+Respuesta Con(int estado, const std::string &cuerpo = "");
+
 struct Peticion {
     std::string ruta;    // "/manifiesto.txt"
     std::string rango;   // value of the Range header, "" without one
