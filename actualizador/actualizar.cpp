@@ -118,6 +118,7 @@ void Liberar(void)
         BCryptCloseAlgorithmProvider(algSha, 0);
         algSha = NULL;
     }
+    SoltarBloqueSha();
     Soltar(ent);
     Soltar(ocultos);
     Soltar(borrar);

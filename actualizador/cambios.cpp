@@ -20,13 +20,25 @@ int TamFecha(const char *ruta, ULONGLONG *tam, ULONGLONG *fecha)
     return 1;
 }
 
+// One hashing block serves the whole run: taking a fresh megabyte for every file costs more than
+// hashing a small file (about 10 ms a file under Wine).
+static BYTE *bloqueSha;
+
+void SoltarBloqueSha(void)
+{
+    Soltar(bloqueSha);
+    bloqueSha = NULL;
+}
+
 int ShaArchivo(const char *ruta, char sha[65], const wchar_t *texto, ULONGLONG *cuenta, ULONGLONG total)
 {
     HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (f == INVALID_HANDLE_VALUE)
         return 0;
-    BYTE *bloque = (BYTE *)Pedir(BLOQUE_SHA);
+    if (!bloqueSha)
+        bloqueSha = (BYTE *)Pedir(BLOQUE_SHA);
+    BYTE *bloque = bloqueSha;
     BCRYPT_HASH_HANDLE hash = NULL;
     int ok = bloque && BCRYPT_SUCCESS(BCryptCreateHash(algSha, &hash, NULL, 0, NULL, 0, 0));
     DWORD leidos;
@@ -42,7 +54,6 @@ int ShaArchivo(const char *ruta, char sha[65], const wchar_t *texto, ULONGLONG *
     ok = ok && BCRYPT_SUCCESS(BCryptFinishHash(hash, resumen, sizeof resumen, 0));
     if (hash)
         BCryptDestroyHash(hash);
-    Soltar(bloque);
     CloseHandle(f);
     if (!ok)
         return 0;

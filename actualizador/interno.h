@@ -123,6 +123,8 @@ int ObtenerManifiesto(void);
 int TamFecha(const char *ruta, ULONGLONG *tam, ULONGLONG *fecha);
 /* Digest of a file as 64 lowercase hex digits; with `cuenta`, raises `texto` after each block. */
 int ShaArchivo(const char *ruta, char sha[65], const wchar_t *texto, ULONGLONG *cuenta, ULONGLONG total);
+/* Releases the hashing block that ShaArchivo keeps for the run. */
+void SoltarBloqueSha(void);
 void LeerRecordados(void);
 /* Sets pendiente on every entry and returns how many are pending. */
 int DecidirCambios(void);

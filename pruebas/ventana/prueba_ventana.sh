@@ -164,6 +164,10 @@ existe '^Brumaria$' && mal "the dialog stayed" || bien "Cancel closed the dialog
 captura cancelado
 igual cancelado 30 78 fondo.bmp 30 78
 igual cancelado $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
+# Both buttons answer again.
+xdotool mousemove $((vx + 335)) $((vy + 120)); sleep 0.5
+captura cancelado-hover
+igual cancelado-hover $((292 + ix)) $((106 + iy)) instalar1.bmp "$ix" "$iy"
 # Idle again: the same close request that was refused during the install now closes it.
 xdotool windowfocus "$ventana" key alt+F4
 esperarFin && bien "a close request closes the idle window" || mal "the idle window ignored a close request"
