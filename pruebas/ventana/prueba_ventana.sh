@@ -47,12 +47,18 @@ preparar() {
 
 # Colour of one pixel, as #RRGGBB.
 pixel() { convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -1; }
-# The window's pixel (x, y) in a screenshot shows the picture's pixel (px, py).
+# The window's pixel (x, y) in a screenshot shows the picture's pixel (px, py). A busy machine
+# may paint late, so a mismatch is looked at again in fresh screenshots for a few seconds.
 igual() {
   local nombre=$1 x=$2 y=$3 imagen=$4 px=$5 py=$6
-  local visto esperado
-  visto=$(pixel "$capturas/$nombre.png" $((vx + x)) $((vy + y)))
+  local visto esperado _
   esperado=$(pixel "$raiz/res/$imagen" "$px" "$py")
+  for _ in $(seq 15); do
+    visto=$(pixel "$capturas/$nombre.png" $((vx + x)) $((vy + y)))
+    [ "$visto" = "$esperado" ] && break
+    sleep 0.2
+    captura "$nombre"
+  done
   if [ "$visto" = "$esperado" ]; then bien "$nombre: ($x,$y) shows $imagen"; else mal "$nombre: ($x,$y) is $visto, $imagen has $esperado"; fi
 }
 # A point of a button whose three images all differ there.
