@@ -75,21 +75,6 @@ static const std::string grande = [] {
 
 // Linux programs run from Wine: OpenSSL, and the shell for what Windows cannot do or does slowly.
 
-typedef char *(CDECL *RutaUnixFn)(LPCWSTR);
-
-static std::string RutaUnix(const std::string &ruta)
-{
-    RutaUnixFn convertir =
-        (RutaUnixFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    if (!convertir)
-        return "";
-    std::wstring w(ruta.begin(), ruta.end());
-    char *u = convertir(w.c_str());
-    std::string r = u ? u : "";
-    HeapFree(GetProcessHeap(), 0, u);
-    return r;
-}
-
 // Runs a shell command in a folder and returns its exit status, with its output in `salida`.
 // Wine does not wait on a Linux program's handle, so the command leaves its status in a file
 // of a folder of its own, renamed into place only when complete.

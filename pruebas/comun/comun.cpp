@@ -251,7 +251,7 @@ int CargarManifiesto(const std::string &firmado)
 
 typedef char *(CDECL *RutaUnixFn)(LPCWSTR);
 
-static std::string RutaUnix(const std::string &ruta)
+std::string RutaUnix(const std::string &ruta)
 {
     RutaUnixFn unix_ =
         (RutaUnixFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");

@@ -67,6 +67,9 @@ struct MotorConectado {
 // earlier tables); returns the check's result.
 int CargarManifiesto(const std::string &firmado);
 
+// The Linux path Wine gives a Windows path (wine_get_unix_file_name); "" when it cannot.
+std::string RutaUnix(const std::string &ruta);
+
 // Makes `enlace` a folder link to `destino` (both inside the test's own tree), as a Linux
 // symbolic link, which Wine reports as a folder with a reparse point. False when it cannot.
 bool EnlaceCarpeta(const std::string &enlace, const std::string &destino);
