@@ -17,6 +17,9 @@ extern HWND ventana;
 extern char destino[MAX_PATH];
 extern int hover, apretado;
 
+// Sets destino: Brumaria in the Program Files folder.
+void ElegirDestino(void);
+
 LRESULT CALLBACK Proc(HWND v, UINT mensaje, WPARAM w, LPARAM l);
 int BotonEn(int x, int y);
 int Estado(int boton);

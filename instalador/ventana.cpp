@@ -177,12 +177,19 @@ LRESULT CALLBACK Proc(HWND v, UINT mensaje, WPARAM w, LPARAM l)
     return DefWindowProcW(v, mensaje, w, l);
 }
 
-int WINAPI WinMain(HINSTANCE instancia, HINSTANCE, LPSTR, int)
+// The Program Files shell folder is the one this process is given: for the 32-bit product on
+// 64-bit Windows, "Program Files (x86)".
+void ElegirDestino(void)
 {
-    inst = instancia;
     if (FAILED(SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, 0, destino)))
         StringCchCopyA(destino, MAX_PATH, "C:\\Program Files");
     StringCchCatA(destino, MAX_PATH, "\\Brumaria");
+}
+
+int WINAPI WinMain(HINSTANCE instancia, HINSTANCE, LPSTR, int)
+{
+    inst = instancia;
+    ElegirDestino();
 
     fondo = LoadBitmapW(inst, MAKEINTRESOURCEW(IDB_FONDO));
     barra = LoadBitmapW(inst, MAKEINTRESOURCEW(IDB_BARRA));

@@ -200,6 +200,52 @@ TEST(Instalador, UninstallEntry)
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, ruta);
 }
 
+// A 32-bit process on 64-bit Windows (the product) runs under WOW64.
+static bool EnWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+TEST(Instalador, InstallFolderIsTheProgramFilesItsBuildIsGiven)
+{
+    ElegirDestino();
+    EXPECT_STREQ(destino, EnWow64() ? "C:\\Program Files (x86)\\Brumaria" : "C:\\Program Files\\Brumaria");
+}
+
+// Programs and Features is a 64-bit program on 64-bit Windows and lists both registry views; the
+// 32-bit view is what it sees under WOW6432Node. The product's entry must be found there, and its
+// own 32-bit view must read it back where it wrote it.
+TEST(Instalador, UninstallEntryInTheViewOfItsBuild)
+{
+    const char *ruta = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BRM";
+    const char *ruta32 = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BRM";
+    const REGSAM propia = EnWow64() ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const REGSAM otra = EnWow64() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    lstrcpyA(destino, "C:\\Program Files (x86)\\Brumaria");
+    ASSERT_EQ(Registrar(), ERROR_SUCCESS);
+    struct {
+        const char *ruta;
+        REGSAM vista;
+        bool esta;
+    } lectores[] = {
+        {ruta, propia, true},
+        {EnWow64() ? ruta32 : ruta, KEY_WOW64_64KEY, true},
+        {ruta, otra, false},
+    };
+    for (const auto &l : lectores) {
+        HKEY clave;
+        LONG r = RegOpenKeyExA(HKEY_LOCAL_MACHINE, l.ruta, 0, KEY_READ | l.vista, &clave);
+        EXPECT_EQ(r == ERROR_SUCCESS, l.esta) << l.ruta << " view " << l.vista;
+        if (r == ERROR_SUCCESS) {
+            DWORD tipo = 0;
+            EXPECT_EQ(Texto(clave, "DisplayName", &tipo), "Brumaria") << l.ruta;
+            RegCloseKey(clave);
+        }
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, ruta);
+}
+
 TEST(Instalador, DesktopShortcut)
 {
     lstrcpyA(destino, "C:\\Program Files\\Brumaria");
