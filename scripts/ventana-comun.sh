@@ -1,8 +1,9 @@
 # Shared by the window test and the demo (sourced): a display and a Wine session of their own,
 # the installer's window found and driven with xdotool, and screenshots.
-# Needs: raiz (the repository), WINEPREFIX, capturas (folder for screenshots).
+# Needs: raiz (the repository), WINEPREFIX, capturas (folder for screenshots), and optionally
+# wine: how Windows programs are run, scripts/wine (64-bit build, the default) or scripts/win32.
 
-wine="$raiz/scripts/wine"
+wine=${wine:-$raiz/scripts/wine}
 ventanaWin() { echo "Z:${1//\//\\}"; }
 
 # Starts Xvfb on a free display and a Wine session that belongs to it: a session started
@@ -15,14 +16,26 @@ sesionGrafica() {
   xvfb=$!
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   mkdir -p "$WINEPREFIX" "$capturas"
-  /usr/lib/wine/wineserver -p
-  "$wine" wineboot --init >/dev/null 2>&1 || true
+  "$wine" --servidor
 }
 cerrarSesionGrafica() {
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  "$wine" --parar || true
   kill "$xvfb" 2>/dev/null || true
 }
 
+# Where a Windows program of the build installs and registers: a 32-bit program on 64-bit
+# Windows gets "Program Files (x86)" and the 32-bit registry view. Sets programas and vistaReg
+# (the reg.exe switch that reads that view) from the program's PE machine field.
+segunBuild() {
+  local pe maquina
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  maquina=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+  if [ "$maquina" = 014c ]; then
+    programas="$WINEPREFIX/drive_c/Program Files (x86)" vistaReg=/reg:32
+  else
+    programas="$WINEPREFIX/drive_c/Program Files" vistaReg=/reg:64
+  fi
+}
 existe() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 # Starts the installer and sets ventana, vx, vy, WIDTH and HEIGHT.
 arrancar() {

@@ -2,14 +2,17 @@
 # The installer as a person uses it: a release made with publicar and served by nginx on
 # 127.0.0.1, the installer's window under Xvfb, driven with xdotool and checked by pixels of
 # screenshots against the pictures the program carries.
-#   prueba_ventana.sh BUILD   (BUILD: the win64 build folder)
+#   prueba_ventana.sh BUILD [EMULADOR]   (BUILD: a build folder with the tests; EMULADOR:
+#                                        scripts/wine, the default, or scripts/win32)
 set -euo pipefail
 raiz=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
+wine=${2:-$raiz/scripts/wine}
 # A Wine session of its own, with the display it starts.
 export WINEPREFIX=$build/wine-ventana
 capturas=$build/capturas
-tmp=$(mktemp -d)
+# Inside the build folder: the 32-bit programs run in a tree that sees the work tree, not /tmp.
+tmp=$(mktemp -d "$build/ventana.XXXXXX")
 source "$raiz/scripts/ventana-comun.sh"
 
 fallos=0
@@ -35,12 +38,13 @@ for i in 1 2 3 4 5; do echo "mapa $i" >"$juego/Recursos/Mapas/mapa$i.map"; done
   --version 1 --clave "$(ventanaWin "$raiz/pruebas/clave/prueba.priv")" >/dev/null
 "$raiz/scripts/servir" "$tmp/salida" "$puerto" "$tmp/nginx" 600k
 
-programas=$WINEPREFIX/drive_c/Program\ Files
+instalador="$build/instalador/Instalar Brumaria.exe"
+segunBuild "$instalador"
 instalado=$programas/Brumaria
 escritorio=$WINEPREFIX/drive_c/users/$(id -un)/Desktop
 preparar() {
   rm -rf "$instalado" "$escritorio/Brumaria.lnk"
-  "$wine" reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\BRM' /f >/dev/null 2>&1 || true
+  "$wine" reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\BRM' /f "$vistaReg" >/dev/null 2>&1 || true
   mkdir -p "$instalado/Recursos/Avanzado"
   echo "http://127.0.0.1:$1/" >"$instalado/Recursos/Avanzado/ServidorDescargas.txt"
 }
@@ -79,7 +83,6 @@ read -r sx sy <<<"$(distinto salir)"
 
 # ---- the idle window ----
 preparar "$puerto"
-instalador="$build/instalador/Instalar Brumaria.exe"
 arrancar "$instalador"
 if [ "$WIDTH" = 400 ] && [ "$HEIGHT" = 150 ] && [ "$vx" = 312 ] && [ "$vy" = 309 ]; then
   bien "window 400 x 150 at (312, 309), centred"
@@ -137,7 +140,7 @@ sleep 2
 cmp -s "$juego/Recursos/datos.pak" "$instalado/Recursos/datos.pak" && bien "files installed" || mal "datos.pak differs"
 [ -f "$instalado/lanzado.txt" ] && bien "launcher started" || mal "launcher not started"
 [ -f "$escritorio/Brumaria.lnk" ] && bien "desktop shortcut" || mal "no desktop shortcut"
-"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\BRM' /v DisplayName 2>/dev/null | grep -q Brumaria &&
+"$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\BRM' /v DisplayName "$vistaReg" 2>/dev/null | grep -q Brumaria &&
   bien "uninstall entry" || mal "no uninstall entry"
 
 # ---- failure: the dialog, Cancel leaves the window idle with an empty bar ----
