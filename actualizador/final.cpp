@@ -8,7 +8,7 @@
 static Indice porRuta;
 static int conIndice;
 
-int EnManifiesto(const char *ruta)
+static int EnManifiesto(const char *ruta)
 {
     if (conIndice) {
         for (int i = PrimeroEnIndice(&porRuta, ruta); i >= 0; i = SiguienteEnIndice(&porRuta, i))
@@ -36,7 +36,7 @@ static int EsEnlace(DWORD atributos)
     return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-void BorrarArbol(const char *ruta)
+static void BorrarArbol(const char *ruta)
 {
     // A link goes as a link; what it points to is never entered.
     if (EsEnlace(GetFileAttributesA(ruta))) {
@@ -143,7 +143,7 @@ static void BorrarLista(void)
     }
 }
 
-void LimpiarRecursos(const char *carpeta, const char *relativa)
+static void LimpiarRecursos(const char *carpeta, const char *relativa)
 {
     char patron[MAX_PATH];
     Unir(patron, carpeta, "*");

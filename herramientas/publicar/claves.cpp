@@ -3,27 +3,6 @@
 
 #include <string.h>
 
-void AHex(const BYTE *bytes, int n, char *hex)
-{
-    for (int i = 0; i < n; i++) {
-        hex[2 * i] = "0123456789abcdef"[bytes[i] >> 4];
-        hex[2 * i + 1] = "0123456789abcdef"[bytes[i] & 15];
-    }
-    hex[2 * n] = 0;
-}
-
-static int ValorHex(char c)
-{
-    return c <= '9' ? c - '0' : c - 'a' + 10;
-}
-
-// The text must have passed EsHex.
-void DeHex(const char *hex, BYTE *bytes, int n)
-{
-    for (int i = 0; i < n; i++)
-        bytes[i] = (BYTE)(ValorHex(hex[2 * i]) << 4 | ValorHex(hex[2 * i + 1]));
-}
-
 void EtiquetaClave(const BYTE publica[LARGO_PUBLICA], char etiqueta[26])
 {
     BYTE resumen[32];

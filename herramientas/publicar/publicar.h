@@ -4,6 +4,9 @@
 #define PUBLICAR_H
 
 #include "consola.h"
+#include "formato.h"
+
+#include <bcrypt.h>
 
 #define LARGO_PUBLICA 64
 #define LARGO_PRIVADA 96
@@ -26,8 +29,6 @@ int Firmar(const BYTE privada[LARGO_PRIVADA], const BYTE resumen[32], BYTE firma
 int FirmaCorrecta(const BYTE publica[LARGO_PUBLICA], const BYTE resumen[32], const BYTE firma[64]);
 /* "BRMCLAVE-" and the first 8 bytes of the SHA-256 of X and Y, as the engine logs it. */
 void EtiquetaClave(const BYTE publica[LARGO_PUBLICA], char etiqueta[26]);
-void AHex(const BYTE *bytes, int n, char *hex);
-void DeHex(const char *hex, BYTE *bytes, int n);
 
 /* ---- files ---- */
 /* Absolute form of a folder argument without a trailing backslash; 0 when it does not fit. */

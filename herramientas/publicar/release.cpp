@@ -9,13 +9,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Lines that are not entries begin with these words: an entry path beginning with one of them
-// would be read as that line ("version 2\x.txt|..." sets the version to 2).
-static const char *const palabras[] = {"version ", "oculto ", "borrar "};
-
-// The signature line: "firma ", 128 digits and a line feed.
-#define LARGO_LINEA_FIRMA (6 + 128 + 1)
-
 static char juego[MAX_PATH], salida[MAX_PATH];
 static Entrada *tabla;  // the game's files; `pendiente` marks the first of each content
 static int nTabla, capTabla;
@@ -54,14 +47,6 @@ static Entrada *NuevaEntrada(void)
     return &tabla[nTabla++];
 }
 
-static int EmpiezaConPalabra(const char *ruta)
-{
-    for (const char *p : palabras)
-        if (strncmp(ruta, p, strlen(p)) == 0)
-            return 1;
-    return 0;
-}
-
 // Files under `relativa` ("" for the game folder itself); 0 only when out of memory.
 static int Recorrer(const char *relativa)
 {
@@ -98,6 +83,7 @@ static int Recorrer(const char *relativa)
                      "180 como maximo, nada bajo Recursos\\Local ni Recursos\\Avanzado)",
                      rel);
         } else if (EmpiezaConPalabra(rel)) {
+            // "version 2\x.txt|..." would set the version to 2.
             Problema("%s: el manifiesto leeria esta ruta como otra clase de linea", rel);
         } else {
             Entrada *e = NuevaEntrada();
@@ -143,13 +129,14 @@ static int Digitos(ULONGLONG n)
     return d;
 }
 
-static ULONGLONG LargoManifiesto(DWORD version, char **ocultos_, int nOcultos_, char **borrar_, int nBorrar_)
+static ULONGLONG LargoManifiesto(DWORD version, char **ocultos, int nOcultos, char **borrar, int nBorrar)
 {
-    ULONGLONG largo = 7 + 8 + Digitos(version) + 1 + LARGO_LINEA_FIRMA;
-    for (int i = 0; i < nOcultos_; i++)
-        largo += 7 + strlen(ocultos_[i]) + 1;
-    for (int i = 0; i < nBorrar_; i++)
-        largo += 7 + strlen(borrar_[i]) + 1;
+    ULONGLONG largo = sizeof CABECERA_MANIFIESTO + sizeof PALABRA_VERSION - 1 + Digitos(version) + 1 +
+                      LARGO_LINEA_FIRMA;
+    for (int i = 0; i < nOcultos; i++)
+        largo += sizeof PALABRA_OCULTO - 1 + strlen(ocultos[i]) + 1;
+    for (int i = 0; i < nBorrar; i++)
+        largo += sizeof PALABRA_BORRAR - 1 + strlen(borrar[i]) + 1;
     for (int i = 0; i < nTabla; i++)
         largo += strlen(tabla[i].ruta) + 1 + Digitos(tabla[i].tam) + 1 + 64 + 1;
     return largo;
@@ -224,15 +211,15 @@ static int ClaveCoherente(const char *ruta)
 }
 
 // The checks and the writing of a release whose arguments have been read.
-static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int nOcultos_, char **borrar_,
-                    int nBorrar_)
+static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nOcultos, char **borrar,
+                    int nBorrar)
 {
-    for (int i = 0; i < nOcultos_; i++)
-        if (!RutaValida(ocultos_[i]))
-            Problema("--oculto %s: el actualizador rechaza esta ruta", ocultos_[i]);
-    for (int i = 0; i < nBorrar_; i++)
-        if (!RutaValida(borrar_[i]))
-            Problema("--borrar %s: el actualizador rechaza esta ruta", borrar_[i]);
+    for (int i = 0; i < nOcultos; i++)
+        if (!RutaValida(ocultos[i]))
+            Problema("--oculto %s: el actualizador rechaza esta ruta", ocultos[i]);
+    for (int i = 0; i < nBorrar; i++)
+        if (!RutaValida(borrar[i]))
+            Problema("--borrar %s: el actualizador rechaza esta ruta", borrar[i]);
     if (!EsCarpeta(juego))
         return Fracaso("%s no es una carpeta", juego);
     int n = lstrlenA(juego);
@@ -252,7 +239,7 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int n
             Problema("%s: Windows no lo distingue de otro archivo con otras mayusculas", tabla[i].ruta);
     if (!problemas && nTabla == 0)
         return Fracaso("%s no tiene archivos", juego);
-    ULONGLONG largo = LargoManifiesto(version, ocultos_, nOcultos_, borrar_, nBorrar_);
+    ULONGLONG largo = LargoManifiesto(version, ocultos, nOcultos, borrar, nBorrar);
     if (!problemas && largo > LIMITE_MANIFIESTO - 1)
         return Fracaso("el manifiesto tendria %I64u bytes; el actualizador acepta %d como maximo", largo,
                        LIMITE_MANIFIESTO - 1);
@@ -331,14 +318,14 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int n
     if (!texto)
         return Fracaso("sin memoria");
     int cap = (int)largo + 1, lleno = 0;
-    Formar(texto, cap, "BRMM 1\nversion %lu\n", version);
+    Formar(texto, cap, CABECERA_MANIFIESTO "\n" PALABRA_VERSION "%lu\n", version);
     lleno = lstrlenA(texto);
-    for (int i = 0; i < nOcultos_; i++, lleno += lstrlenA(texto + lleno))
-        Formar(texto + lleno, cap - lleno, "oculto %s\n", ocultos_[i]);
-    for (int i = 0; i < nBorrar_; i++, lleno += lstrlenA(texto + lleno))
-        Formar(texto + lleno, cap - lleno, "borrar %s\n", borrar_[i]);
+    for (int i = 0; i < nOcultos; i++, lleno += lstrlenA(texto + lleno))
+        Formar(texto + lleno, cap - lleno, PALABRA_OCULTO "%s\n", ocultos[i]);
+    for (int i = 0; i < nBorrar; i++, lleno += lstrlenA(texto + lleno))
+        Formar(texto + lleno, cap - lleno, PALABRA_BORRAR "%s\n", borrar[i]);
     for (int i = 0; i < nTabla; i++, lleno += lstrlenA(texto + lleno))
-        Formar(texto + lleno, cap - lleno, "%s|%I64u|%s\n", tabla[i].ruta, tabla[i].tam, tabla[i].sha);
+        Formar(texto + lleno, cap - lleno, FORMATO_ENTRADA, tabla[i].ruta, tabla[i].tam, tabla[i].sha);
 
     BYTE resumen[32], firma[64];
     int firmado = (ULONGLONG)lleno + LARGO_LINEA_FIRMA == largo && Resumir(texto, (DWORD)lleno, resumen) &&
@@ -349,9 +336,7 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int n
         Soltar(texto);
         return Fracaso("no se pudo firmar el manifiesto con %s", rutaClave);
     }
-    lstrcpynA(texto + lleno, "firma ", cap - lleno);
-    AHex(firma, 64, texto + lleno + 6);
-    lstrcpynA(texto + lleno + 134, "\n", cap - lleno - 134);
+    EscribirLineaFirma(texto + lleno, firma);
 
     Unir(ruta, salida, "manifiesto.txt");
     int escrito = EscribirSeguro(ruta, texto, (DWORD)largo);
@@ -368,14 +353,14 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int n
 int ComandoRelease(int argc, char **argv)
 {
     const char *version = NULL, *rutaClave = NULL;
-    char **ocultos_ = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
-    char **borrar_ = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
-    if (!ocultos_ || !borrar_) {
-        Soltar(ocultos_);
-        Soltar(borrar_);
+    char **ocultos = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    char **borrar = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    if (!ocultos || !borrar) {
+        Soltar(ocultos);
+        Soltar(borrar);
         return Fracaso("sin memoria");
     }
-    int nOcultos_ = 0, nBorrar_ = 0, posicionales = 0, uso = 0;
+    int nOcultos = 0, nBorrar = 0, posicionales = 0, uso = 0;
     const char *rutas[2] = {NULL, NULL};
     for (int i = 0; i < argc && !uso; i++) {
         const char *valor = i + 1 < argc ? argv[i + 1] : NULL;
@@ -384,9 +369,9 @@ int ComandoRelease(int argc, char **argv)
         else if (!strcmp(argv[i], "--clave") && valor)
             rutaClave = argv[++i];
         else if (!strcmp(argv[i], "--oculto") && valor)
-            ocultos_[nOcultos_++] = argv[++i];
+            ocultos[nOcultos++] = argv[++i];
         else if (!strcmp(argv[i], "--borrar") && valor)
-            borrar_[nBorrar_++] = argv[++i];
+            borrar[nBorrar++] = argv[++i];
         else if (argv[i][0] != '-' && posicionales < 2)
             rutas[posicionales++] = argv[i];
         else
@@ -402,10 +387,10 @@ int ComandoRelease(int argc, char **argv)
     } else if (!RutaAbsoluta(rutas[0], juego) || !RutaAbsoluta(rutas[1], salida)) {
         codigo = Fracaso("ruta demasiado larga");
     } else {
-        codigo = Publicar(v, rutaClave, ocultos_, nOcultos_, borrar_, nBorrar_);
+        codigo = Publicar(v, rutaClave, ocultos, nOcultos, borrar, nBorrar);
     }
-    Soltar(ocultos_);
-    Soltar(borrar_);
+    Soltar(ocultos);
+    Soltar(borrar);
     Soltar(tabla);
     tabla = NULL;
     SecureZeroMemory(clave, sizeof clave);

@@ -213,11 +213,8 @@ std::string ShaHex(const std::string &datos)
 {
     unsigned char r[32];
     Sha256(datos.data(), datos.size(), r);
-    std::string hex;
-    for (unsigned char b : r) {
-        hex += "0123456789abcdef"[b >> 4];
-        hex += "0123456789abcdef"[b & 15];
-    }
+    char hex[65];
+    AHex(r, 32, hex);
     return hex;
 }
 
@@ -238,12 +235,7 @@ MotorConectado::~MotorConectado()
 
 int CargarManifiesto(const std::string &firmado)
 {
-    Soltar(ent);
-    Soltar(ocultos);
-    Soltar(borrar);
-    ent = NULL;
-    ocultos = borrar = NULL;
-    nEnt = nOcultos = nBorrar = 0;
+    SoltarTablas();
     std::vector<char> texto(firmado.begin(), firmado.end());
     texto.push_back(0);
     return ComprobarManifiesto(texto.data(), (DWORD)firmado.size());

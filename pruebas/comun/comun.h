@@ -63,8 +63,8 @@ struct MotorConectado {
     ~MotorConectado();
 };
 
-// Parses a signed manifest into the engine's tables as a run does (after Liberar of any
-// earlier tables); returns the check's result.
+// Parses a signed manifest into the engine's tables as a run does, after every earlier table
+// and count was released (SoltarTablas); returns the check's result.
 int CargarManifiesto(const std::string &firmado);
 
 // The Linux path Wine gives a Windows path (wine_get_unix_file_name); "" when it cannot.
