@@ -36,7 +36,16 @@ void DeHex(const char *hex, BYTE *bytes, int n);
 /* The text's first line, cut at its line feed; *resto moves to the line after it. */
 char *CortarLinea(char **resto);
 
-/* ---- the path rule ---- */
+/* ---- the player's folders and the path rule ---- */
+/* Player data and advanced settings: the manifest may name nothing in them, and no pass of
+   the engine deletes them. */
+#define RUTA_LOCAL "Recursos\\Local"
+#define RUTA_AVANZADO "Recursos\\Avanzado"
+/* 1 when `ruta` is `carpeta` or lies inside it, in any letter case. */
+int EnCarpeta(const char *ruta, const char *carpeta);
+/* 1 when `relativa` (relative to the game folder) is one of the player's folders or, with
+   `contenido`, lies inside one. */
+int DelJugador(const char *relativa, int contenido);
 /* A path the manifest may name: relative, allowed characters only, at most 180 of them, no
    spelling Windows would resolve elsewhere, and nothing in the player's folders. */
 int RutaValida(const char *ruta);

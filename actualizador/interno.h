@@ -11,11 +11,11 @@
 #include <winhttp.h>
 
 /* Fixed paths under the game folder. */
-#define RUTA_ESTADO "Recursos\\Local\\Actualizador"
+#define RUTA_ESTADO RUTA_LOCAL "\\Actualizador"
 #define RUTA_VERSION RUTA_ESTADO "\\version.txt"
 #define RUTA_HASHES RUTA_ESTADO "\\hashes.txt"
 #define RUTA_DESCARGAS RUTA_ESTADO "\\descargas"
-#define RUTA_SERVIDOR "Recursos\\Avanzado\\ServidorDescargas.txt"
+#define RUTA_SERVIDOR RUTA_AVANZADO "\\ServidorDescargas.txt"
 
 /* A URL that a request accepts: 1023 characters and the terminator. */
 #define LARGO_URL 1024
@@ -102,6 +102,11 @@ int ProcesoVivo(const char *nombre);
 /* 1 when no game process runs from the folder, 0 when one still does after 30 s. */
 int EsperarJuegoCerrado(void);
 void MigrarJugador(void);
+/* The player's tokens of the older layout (INIT\Token*.dat): the search of them, or
+   INVALID_HANDLE_VALUE; and where a token of that name goes in Recursos\Local (empty when it
+   does not fit). */
+HANDLE BuscarTokens(WIN32_FIND_DATAA *d);
+void DestinoDeToken(char *hacia, const char *nombre);
 /* Puts every pending entry in place; 0, or the failure's code after the hash cache is
    written. `relanzar` tells whether the host executable was replaced. */
 int Reemplazar(int *relanzar);

@@ -1,4 +1,4 @@
-// The rule every path the manifest names must meet.
+// The player's folders and the rule every path the manifest names must meet.
 #include "ayudas.h"
 
 #include <string.h>
@@ -9,12 +9,21 @@ static int Permitido(char c)
            c == '(' || c == ')' || c == '-' || c == '.' || c == '_' || c == '\\';
 }
 
-// True for "Recursos\Local" itself and anything inside it, in any letter case.
-static int DentroDe(const char *ruta, int largo, const char *carpeta, int n)
+int EnCarpeta(const char *ruta, const char *carpeta)
 {
-    if (largo < n || CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, ruta, n, carpeta, n) != CSTR_EQUAL)
+    int n = lstrlenA(carpeta);
+    if (lstrlenA(ruta) < n || CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, ruta, n, carpeta, n) != CSTR_EQUAL)
         return 0;
     return ruta[n] == 0 || ruta[n] == '\\';
+}
+
+int DelJugador(const char *relativa, int contenido)
+{
+    static const char *const carpetas[] = {RUTA_LOCAL, RUTA_AVANZADO};
+    for (const char *c : carpetas)
+        if (EnCarpeta(relativa, c) && (contenido || relativa[lstrlenA(c)] == 0))
+            return 1;
+    return 0;
 }
 
 static int EsDispositivo(const char *nombre, int largo)
@@ -64,7 +73,7 @@ int RutaValida(const char *ruta)
             return 0;
     if (largo > 180)
         return 0;
-    if (DentroDe(ruta, largo, "Recursos\\Local", 14) || DentroDe(ruta, largo, "Recursos\\Avanzado", 17))
+    if (DelJugador(ruta, 1))
         return 0;
     return ComponentesLimpios(ruta);
 }

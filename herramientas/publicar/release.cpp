@@ -222,9 +222,7 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nO
             Problema("--borrar %s: el actualizador rechaza esta ruta", borrar[i]);
     if (!EsCarpeta(juego))
         return Fracaso("%s no es una carpeta", juego);
-    int n = lstrlenA(juego);
-    if (lstrlenA(salida) >= n && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, salida, n, juego, n) == CSTR_EQUAL &&
-        (salida[n] == 0 || salida[n] == '\\'))
+    if (EnCarpeta(salida, juego))
         return Fracaso("SALIDA (%s) esta dentro de JUEGO: se publicaria a si misma", salida);
 
     if (LeerClave(rutaClave, clave, LARGO_PRIVADA))
