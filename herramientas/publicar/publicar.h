@@ -11,7 +11,8 @@
 #define LARGO_PUBLICA 64
 #define LARGO_PRIVADA 96
 
-/* "publicar: <text>" on stderr; returns 1, the failure exit status. */
+/* "publicar: <text>" on stderr; returns 1, the failure exit status of a command. Helpers
+   return 1 on success and 0 after a Fracaso, as the engine's do. */
 int Fracaso(const char *formato, ...) CON_FORMATO(1, 2);
 void Uso(void);
 
@@ -21,7 +22,7 @@ int ComandoRelease(int argc, char **argv);
 int ComandoVerificar(int argc, char **argv);
 
 /* ---- keys and signatures (CNG) ---- */
-/* Reads a key file of `largo` bytes as hex, with or without a final line feed; 0, or 1 after
+/* Reads a key file of `largo` bytes as hex, with or without a final line feed; 1, or 0 after
    saying what is wrong. */
 int LeerClave(const char *ruta, BYTE *clave, int largo);
 int Firmar(const BYTE privada[LARGO_PRIVADA], const BYTE resumen[32], BYTE firma[64]);

@@ -9,7 +9,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+// The release asked for: its folders, version, key file and hide and delete paths.
 static char juego[MAX_PATH], salida[MAX_PATH];
+static DWORD version;
+static const char *rutaClave;
+static char **ocultos, **borrar;
+static int nOcultos, nBorrar;
+
 static Entrada *tabla;  // the game's files; `pendiente` marks the first of each content
 static int nTabla, capTabla;
 static int problemas;
@@ -129,7 +135,7 @@ static int Digitos(ULONGLONG n)
     return d;
 }
 
-static ULONGLONG LargoManifiesto(DWORD version, char **ocultos, int nOcultos, char **borrar, int nBorrar)
+static ULONGLONG LargoManifiesto(void)
 {
     ULONGLONG largo = sizeof CABECERA_MANIFIESTO + sizeof PALABRA_VERSION - 1 + Digitos(version) + 1 +
                       LARGO_LINEA_FIRMA;
@@ -149,13 +155,16 @@ static int CopiarCuerpo(const Entrada *e, const char *origen, const char *destin
     char temporal[MAX_PATH];
     Formar(temporal, sizeof temporal, "%s.tmp", destino);
     HANDLE de = CreateFileA(origen, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (de == INVALID_HANDLE_VALUE)
-        return Fracaso("no se puede abrir %s (error %lu)", origen, GetLastError());
+    if (de == INVALID_HANDLE_VALUE) {
+        Fracaso("no se puede abrir %s (error %lu)", origen, GetLastError());
+        return 0;
+    }
     HANDLE a = CreateFileA(temporal, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (a == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         CloseHandle(de);
-        return Fracaso("no se puede crear %s (error %lu)", temporal, error);
+        Fracaso("no se puede crear %s (error %lu)", temporal, error);
+        return 0;
     }
     char sha[65] = "";
     ULONGLONG cuenta = 0;
@@ -171,48 +180,33 @@ static int CopiarCuerpo(const Entrada *e, const char *origen, const char *destin
         error = GetLastError();
     }
     if (igual && ok)
-        return 0;
+        return 1;
     DeleteFileA(temporal);
     if (ok)
-        return Fracaso("%s cambio mientras se publicaba", e->ruta);
-    return Fracaso("no se pudo escribir %s (error %lu)", destino, error);
+        Fracaso("%s cambio mientras se publicaba", e->ruta);
+    else
+        Fracaso("no se pudo escribir %s (error %lu)", destino, error);
+    return 0;
 }
 
 // Digits only: the engine would read "12x" as 12 without a word, and keeps 32 bits.
-static int LeerVersion(const char *texto, DWORD *version)
+static int LeerVersion(const char *texto, DWORD *v)
 {
     int n = lstrlenA(texto);
     for (int i = 0; i < n; i++)
         if (texto[i] < '0' || texto[i] > '9')
             return 0;
-    ULONGLONG v;
-    if (n == 0 || n > 10 || !LeerNumero(texto, &v) || v == 0 || v > 0xFFFFFFFF)
+    ULONGLONG valor;
+    if (n == 0 || n > 10 || !LeerNumero(texto, &valor) || valor == 0 || valor > 0xFFFFFFFF)
         return 0;
-    *version = (DWORD)v;
+    *v = (DWORD)valor;
     return 1;
 }
 
-// A key file whose d does not belong to its X and Y would sign releases no engine accepts:
-// a signature of a fixed digest must pass with the file's own public half.
-static int ClaveCoherente(const char *ruta)
-{
-    BYTE resumen[32], firma[64];
-    for (int i = 0; i < 32; i++)
-        resumen[i] = (BYTE)i;
-    if (!Firmar(clave, resumen, firma)) {
-        Fracaso("la clave privada %s no sirve: CNG no firma con ella", ruta);
-        return 0;
-    }
-    if (FirmaCorrecta(clave, resumen, firma) != 1) {
-        Fracaso("la clave privada %s no sirve: d no corresponde a X e Y", ruta);
-        return 0;
-    }
-    return 1;
-}
+// ---- the steps of a release; each returns 1, or 0 after saying what is wrong ----
 
-// The checks and the writing of a release whose arguments have been read.
-static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nOcultos, char **borrar,
-                    int nBorrar)
+// The paths and folders asked for, before anything is read.
+static int ComprobarPedido(void)
 {
     for (int i = 0; i < nOcultos; i++)
         if (!RutaValida(ocultos[i]))
@@ -220,32 +214,70 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nO
     for (int i = 0; i < nBorrar; i++)
         if (!RutaValida(borrar[i]))
             Problema("--borrar %s: el actualizador rechaza esta ruta", borrar[i]);
-    if (!EsCarpeta(juego))
-        return Fracaso("%s no es una carpeta", juego);
-    if (EnCarpeta(salida, juego))
-        return Fracaso("SALIDA (%s) esta dentro de JUEGO: se publicaria a si misma", salida);
+    if (!EsCarpeta(juego)) {
+        Fracaso("%s no es una carpeta", juego);
+        return 0;
+    }
+    if (EnCarpeta(salida, juego)) {
+        Fracaso("SALIDA (%s) esta dentro de JUEGO: se publicaria a si misma", salida);
+        return 0;
+    }
+    return 1;
+}
 
-    if (LeerClave(rutaClave, clave, LARGO_PRIVADA))
-        return 1;
-    if (!ClaveCoherente(rutaClave))
-        return 1;
-    if (!Recorrer(""))
-        return Fracaso("sin memoria");
+// The private key, and that it is whole. A key file whose d does not belong to its X and Y
+// would sign releases no engine accepts: a signature of a fixed digest must pass with the
+// file's own public half.
+static int CargarClave(void)
+{
+    if (!LeerClave(rutaClave, clave, LARGO_PRIVADA))
+        return 0;
+    BYTE resumen[32], firma[64];
+    for (int i = 0; i < 32; i++)
+        resumen[i] = (BYTE)i;
+    if (!Firmar(clave, resumen, firma)) {
+        Fracaso("la clave privada %s no sirve: CNG no firma con ella", rutaClave);
+        return 0;
+    }
+    if (FirmaCorrecta(clave, resumen, firma) != 1) {
+        Fracaso("la clave privada %s no sirve: d no corresponde a X e Y", rutaClave);
+        return 0;
+    }
+    return 1;
+}
+
+// The game's files in their order, every refusal listed, and the manifest's length.
+static int Listar(ULONGLONG *largo)
+{
+    if (!Recorrer("")) {
+        Fracaso("sin memoria");
+        return 0;
+    }
     qsort(tabla, nTabla, sizeof(Entrada), CompararEntradas);
     for (int i = 1; i < nTabla; i++)
         if (CompararSinCaso(tabla[i - 1].ruta, tabla[i].ruta) == 0)
             Problema("%s: Windows no lo distingue de otro archivo con otras mayusculas", tabla[i].ruta);
-    if (!problemas && nTabla == 0)
-        return Fracaso("%s no tiene archivos", juego);
-    ULONGLONG largo = LargoManifiesto(version, ocultos, nOcultos, borrar, nBorrar);
-    if (!problemas && largo > LIMITE_MANIFIESTO - 1)
-        return Fracaso("el manifiesto tendria %I64u bytes; el actualizador acepta %d como maximo", largo,
-                       LIMITE_MANIFIESTO - 1);
-    if (problemas)
-        return Fracaso("no se escribio nada: %d problemas", problemas);
+    if (!problemas && nTabla == 0) {
+        Fracaso("%s no tiene archivos", juego);
+        return 0;
+    }
+    *largo = LargoManifiesto();
+    if (!problemas && *largo > LIMITE_MANIFIESTO - 1) {
+        Fracaso("el manifiesto tendria %I64u bytes; el actualizador acepta %d como maximo", *largo,
+                LIMITE_MANIFIESTO - 1);
+        return 0;
+    }
+    if (problemas) {
+        Fracaso("no se escribio nada: %d problemas", problemas);
+        return 0;
+    }
+    return 1;
+}
 
-    // Every file hashed before any body is written, so that an unreadable file stops the
-    // release with nothing written.
+// Every file hashed before any body is written, so that an unreadable file stops the release
+// with nothing written.
+static int Resumirlos(void)
+{
     ULONGLONG todo = 0;
     for (int i = 0; i < nTabla; i++)
         todo += tabla[i].tam;
@@ -256,38 +288,52 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nO
         AvanzarTarea(i + 1);
         if (!ruta[0] || !Sha(ruta, tabla[i].tam, tabla[i].sha)) {
             TerminarTarea();
-            return Fracaso("no se pudo leer %s entero", tabla[i].ruta);
+            Fracaso("no se pudo leer %s entero", tabla[i].ruta);
+            return 0;
         }
     }
     TerminarTarea();
+    return 1;
+}
 
-    // One body per content: the first entry of each digest.
+// One body per content: `pendiente` marks the first entry of each digest.
+static int ElegirCuerpos(int *cuerpos, ULONGLONG *bytes)
+{
     Indice porSha;
-    if (!CrearIndice(&porSha, tabla[0].sha, nTabla, sizeof(Entrada)))
-        return Fracaso("sin memoria");
-    int cuerpos = 0;
-    ULONGLONG bytesCuerpos = 0;
+    if (!CrearIndice(&porSha, tabla[0].sha, nTabla, sizeof(Entrada))) {
+        Fracaso("sin memoria");
+        return 0;
+    }
+    *cuerpos = 0;
+    *bytes = 0;
     for (int i = 0; i < nTabla; i++) {
         int j = PrimeroEnIndice(&porSha, tabla[i].sha);
         while (j >= 0 && strcmp(tabla[j].sha, tabla[i].sha) != 0)
             j = SiguienteEnIndice(&porSha, j);
         tabla[i].pendiente = j == i;
         if (j == i) {
-            cuerpos++;
-            bytesCuerpos += tabla[i].tam;
+            (*cuerpos)++;
+            *bytes += tabla[i].tam;
         }
     }
     SoltarIndice(&porSha);
+    return 1;
+}
 
+static int EscribirCuerpos(int cuerpos, ULONGLONG bytes, int *yaEstaban)
+{
     char carpetaA[MAX_PATH], ruta[MAX_PATH];
     Unir(carpetaA, salida, "a");
     Unir(ruta, carpetaA, "x");
     CrearCarpetas(ruta);
-    if (!EsCarpeta(carpetaA))
-        return Fracaso("no se puede crear %s", carpetaA);
-    int yaEstaban = 0, resultado = 0;
-    EmpezarTarea(L"escribiendo cuerpos", cuerpos, bytesCuerpos);
-    for (int i = 0, k = 0; i < nTabla && !resultado; i++) {
+    if (!EsCarpeta(carpetaA)) {
+        Fracaso("no se puede crear %s", carpetaA);
+        return 0;
+    }
+    *yaEstaban = 0;
+    int ok = 1;
+    EmpezarTarea(L"escribiendo cuerpos", cuerpos, bytes);
+    for (int i = 0, k = 0; i < nTabla && ok; i++) {
         if (!tabla[i].pendiente)
             continue;
         char origen[MAX_PATH], destino[MAX_PATH];
@@ -296,25 +342,31 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nO
         // Room for the ".tmp" of the copy.
         if (!Formar(destino, sizeof destino, "%s\\%s.bin", carpetaA, tabla[i].sha) ||
             lstrlenA(destino) > MAX_PATH - 5) {
-            resultado = Fracaso("ruta de SALIDA demasiado larga: %s", carpetaA);
+            Fracaso("ruta de SALIDA demasiado larga: %s", carpetaA);
+            ok = 0;
             break;
         }
         // A body left by an earlier run is kept only when its bytes are right.
         ULONGLONG visto, antes = BytesHechos();
         if (ComprobarCuerpo(destino, tabla[i].tam, tabla[i].sha, &visto) == CUERPO_BIEN) {
-            yaEstaban++;
+            (*yaEstaban)++;
         } else {
             FijarBytes(antes);
-            resultado = CopiarCuerpo(&tabla[i], origen, destino);
+            ok = CopiarCuerpo(&tabla[i], origen, destino);
         }
     }
     TerminarTarea();
-    if (resultado)
-        return resultado;
+    return ok;
+}
 
+// The manifest's text of `largo` bytes, signed, written last under its final name.
+static int EscribirManifiesto(ULONGLONG largo)
+{
     char *texto = (char *)Pedir((SIZE_T)largo + 1);
-    if (!texto)
-        return Fracaso("sin memoria");
+    if (!texto) {
+        Fracaso("sin memoria");
+        return 0;
+    }
     int cap = (int)largo + 1, lleno = 0;
     Formar(texto, cap, CABECERA_MANIFIESTO "\n" PALABRA_VERSION "%lu\n", version);
     lleno = lstrlenA(texto);
@@ -328,20 +380,35 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nO
     BYTE resumen[32], firma[64];
     int firmado = (ULONGLONG)lleno + LARGO_LINEA_FIRMA == largo && Resumir(texto, (DWORD)lleno, resumen) &&
                   Firmar(clave, resumen, firma);
-    char etiqueta[26];
-    EtiquetaClave(clave, etiqueta);
     if (!firmado) {
         Soltar(texto);
-        return Fracaso("no se pudo firmar el manifiesto con %s", rutaClave);
+        Fracaso("no se pudo firmar el manifiesto con %s", rutaClave);
+        return 0;
     }
     EscribirLineaFirma(texto + lleno, firma);
 
+    char ruta[MAX_PATH];
     Unir(ruta, salida, "manifiesto.txt");
     int escrito = EscribirSeguro(ruta, texto, (DWORD)largo);
     DWORD error = GetLastError();
     Soltar(texto);
-    if (!escrito)
-        return Fracaso("no se pudo escribir %s (error %lu)", ruta, error);
+    if (!escrito) {
+        Fracaso("no se pudo escribir %s (error %lu)", ruta, error);
+        return 0;
+    }
+    return 1;
+}
+
+// A release whose arguments have been read, step by step; the exit status.
+static int Publicar(void)
+{
+    ULONGLONG largo = 0, bytes = 0;
+    int cuerpos = 0, yaEstaban = 0;
+    if (!ComprobarPedido() || !CargarClave() || !Listar(&largo) || !Resumirlos() || !ElegirCuerpos(&cuerpos, &bytes) ||
+        !EscribirCuerpos(cuerpos, bytes, &yaEstaban) || !EscribirManifiesto(largo))
+        return 1;
+    char etiqueta[26];
+    EtiquetaClave(clave, etiqueta);
     Escribir(STD_OUTPUT_HANDLE, "version %lu: %d archivos, %d cuerpos (%d ya estaban), manifiesto de %I64u bytes\n",
              version, nTabla, cuerpos, yaEstaban, largo);
     Escribir(STD_OUTPUT_HANDLE, "firmado con %s\n", etiqueta);
@@ -350,20 +417,20 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos, int nO
 
 int ComandoRelease(int argc, char **argv)
 {
-    const char *version = NULL, *rutaClave = NULL;
-    char **ocultos = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
-    char **borrar = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    const char *textoVersion = NULL;
+    ocultos = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    borrar = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
     if (!ocultos || !borrar) {
         Soltar(ocultos);
         Soltar(borrar);
         return Fracaso("sin memoria");
     }
-    int nOcultos = 0, nBorrar = 0, posicionales = 0, uso = 0;
+    int posicionales = 0, uso = 0;
     const char *rutas[2] = {NULL, NULL};
     for (int i = 0; i < argc && !uso; i++) {
         const char *valor = i + 1 < argc ? argv[i + 1] : NULL;
         if (!strcmp(argv[i], "--version") && valor)
-            version = argv[++i];
+            textoVersion = argv[++i];
         else if (!strcmp(argv[i], "--clave") && valor)
             rutaClave = argv[++i];
         else if (!strcmp(argv[i], "--oculto") && valor)
@@ -376,16 +443,15 @@ int ComandoRelease(int argc, char **argv)
             uso = 1;
     }
     int codigo;
-    DWORD v = 0;
-    if (uso || posicionales != 2 || !version || !rutaClave) {
+    if (uso || posicionales != 2 || !textoVersion || !rutaClave) {
         Uso();
         codigo = 2;
-    } else if (!LeerVersion(version, &v)) {
-        codigo = Fracaso("--version %s: se espera un numero de 1 a 4294967295", version);
+    } else if (!LeerVersion(textoVersion, &version)) {
+        codigo = Fracaso("--version %s: se espera un numero de 1 a 4294967295", textoVersion);
     } else if (!RutaAbsoluta(rutas[0], juego) || !RutaAbsoluta(rutas[1], salida)) {
         codigo = Fracaso("ruta demasiado larga");
     } else {
-        codigo = Publicar(v, rutaClave, ocultos, nOcultos, borrar, nBorrar);
+        codigo = Publicar();
     }
     Soltar(ocultos);
     Soltar(borrar);

@@ -142,7 +142,7 @@ int ComandoVerificar(int argc, char **argv)
         return 2;
     }
     BYTE publica[LARGO_PUBLICA];
-    if (LeerClave(argv[2], publica, LARGO_PUBLICA))
+    if (!LeerClave(argv[2], publica, LARGO_PUBLICA))
         return 1;
     char salida[MAX_PATH], ruta[MAX_PATH];
     if (!RutaAbsoluta(argv[0], salida))
