@@ -67,14 +67,14 @@ LONG Registrar(void)
     return RegCloseKey(clave);
 }
 
-static void GuardarEnlace(const char *objetivo, const wchar_t *enlace)
+static void GuardarEnlace(const char *programa, const wchar_t *enlace)
 {
     IShellLinkA *vinculo = NULL;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&vinculo)))
         return;
-    vinculo->SetPath(objetivo);
+    vinculo->SetPath(programa);
     vinculo->SetWorkingDirectory(destino);
-    vinculo->SetIconLocation(objetivo, 0);
+    vinculo->SetIconLocation(programa, 0);
     vinculo->SetDescription("Brumaria");
     IPersistFile *archivo = NULL;
     if (SUCCEEDED(vinculo->QueryInterface(IID_IPersistFile, (void **)&archivo))) {
@@ -87,13 +87,13 @@ static void GuardarEnlace(const char *objetivo, const wchar_t *enlace)
 void AccesoDirecto(void)
 {
     HRESULT com = CoInitialize(NULL);
-    char escritorio[MAX_PATH], objetivo[MAX_PATH], enlace[MAX_PATH];
+    char escritorio[MAX_PATH], programa[MAX_PATH], enlace[MAX_PATH];
     wchar_t enlaceW[MAX_PATH];
     if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, escritorio)) &&
-        SUCCEEDED(StringCchPrintfA(objetivo, MAX_PATH, "%s\\Brumaria.exe", destino)) &&
+        SUCCEEDED(StringCchPrintfA(programa, MAX_PATH, "%s\\Brumaria.exe", destino)) &&
         SUCCEEDED(StringCchPrintfA(enlace, MAX_PATH, "%s\\Brumaria.lnk", escritorio)) &&
         MultiByteToWideChar(CP_ACP, 0, enlace, -1, enlaceW, MAX_PATH))
-        GuardarEnlace(objetivo, enlaceW);
+        GuardarEnlace(programa, enlaceW);
     if (SUCCEEDED(com))
         CoUninitialize();
 }

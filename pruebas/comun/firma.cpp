@@ -37,9 +37,9 @@ std::string Firmado(const std::string &texto)
     return texto + PALABRA_FIRMA + FirmaHex(texto) + "\n";
 }
 
-std::string Manifiesto(unsigned long version, const std::string &lineas)
+std::string Manifiesto(unsigned long version, const std::string &entradas)
 {
-    return Firmado(CABECERA_MANIFIESTO "\n" PALABRA_VERSION + std::to_string(version) + "\n" + lineas);
+    return Firmado(CABECERA_MANIFIESTO "\n" PALABRA_VERSION + std::to_string(version) + "\n" + entradas);
 }
 
 std::string LineaEntrada(const std::string &ruta, const std::string &contenido)
