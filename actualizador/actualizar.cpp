@@ -19,20 +19,30 @@ ULONGLONG totalBajar, hechoTotal;
 void (WINAPI *dormir)(DWORD ms) = Sleep;
 DWORD (WINAPI *reloj)(void) = GetTickCount;
 
-// The version of the last manifest applied, from version.txt; 0 without one.
-DWORD VersionVista(void)
+// The first `capacidad` - 1 bytes of a file of the game folder, terminated; 0 when it cannot
+// be opened. A failed read leaves the text empty.
+static int LeerPrincipio(const char *relativa, char *texto, DWORD capacidad, DWORD *leidos)
 {
     char ruta[MAX_PATH];
-    Unir(ruta, E->carpeta, RUTA_VERSION);
+    Unir(ruta, E->carpeta, relativa);
     HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (f == INVALID_HANDLE_VALUE)
         return 0;
-    char texto[32];
-    DWORD leidos = 0;
-    if (!ReadFile(f, texto, sizeof texto - 1, &leidos, NULL))
-        leidos = 0;
+    *leidos = 0;
+    if (!ReadFile(f, texto, capacidad - 1, leidos, NULL))
+        *leidos = 0;
     CloseHandle(f);
-    texto[leidos] = 0;
+    texto[*leidos] = 0;
+    return 1;
+}
+
+// The version of the last manifest applied, from version.txt; 0 without one.
+DWORD VersionVista(void)
+{
+    char texto[32];
+    DWORD leidos;
+    if (!LeerPrincipio(RUTA_VERSION, texto, sizeof texto, &leidos))
+        return 0;
     ULONGLONG v;
     LeerNumero(texto, &v);
     return (DWORD)v;
@@ -91,18 +101,11 @@ void PonerPlazos(int plazoMs)
 void LeerUrlBase(void)
 {
     lstrcpynA(urlBase, URL_BASE_DEFECTO, sizeof urlBase);
-    char ruta[MAX_PATH];
-    Unir(ruta, E->carpeta, RUTA_SERVIDOR);
-    HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return;
     // One byte more than the URL may hold tells whether the line goes on past it.
     char texto[512];
-    DWORD leidos = 0;
-    if (!ReadFile(f, texto, sizeof texto - 1, &leidos, NULL))
-        leidos = 0;
-    CloseHandle(f);
-    texto[leidos] = 0;
+    DWORD leidos;
+    if (!LeerPrincipio(RUTA_SERVIDOR, texto, sizeof texto, &leidos))
+        return;
     DWORD largo = 0;
     while (largo < leidos && texto[largo] != '\n' && texto[largo] != '\r' && texto[largo] != ' ')
         largo++;
