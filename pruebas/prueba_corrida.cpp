@@ -168,7 +168,7 @@ TEST_F(Corrida, NothingPendingDoesNotWaitForTheGame)
     std::string exe = *this / "Recursos\\BRMCarga.exe";
     CopyFileA(ProgramaVecino("ayudante.exe").c_str(), exe.c_str(), FALSE);
     HANDLE proceso = Lanzar(exe, "dormir 60000");
-    Sleep(300);
+    EXPECT_TRUE(Hasta([proceso] { return EnFoto(proceso); }));
     EXPECT_EQ(Correr(), ACT_LISTO) << a.error;
     TerminateProcess(proceso, 0);
     EsperarProceso(proceso);
@@ -188,7 +188,7 @@ TEST_F(Corrida, GameThatStaysOpenStopsTheRunWithNothingTouched)
     std::string exe = *this / "Recursos\\BRM.exe";
     CopyFileA(ProgramaVecino("ayudante.exe").c_str(), (*this / "Recursos\\BRM.exe").c_str(), FALSE);
     HANDLE proceso = Lanzar(exe, "dormir 60000");
-    Sleep(300);
+    EXPECT_TRUE(Hasta([proceso] { return EnFoto(proceso); }));
     EXPECT_EQ(Correr(), ACT_JUEGO_ABIERTO);
     TerminateProcess(proceso, 0);
     EsperarProceso(proceso);

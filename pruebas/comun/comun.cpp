@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <tlhelp32.h>
 
 std::vector<std::string> lineas;
 std::vector<Evento> eventos;
@@ -195,6 +196,33 @@ DWORD EsperarProceso(HANDLE proceso)
     GetExitCodeProcess(proceso, &codigo);
     CloseHandle(proceso);
     return codigo;
+}
+
+bool Hasta(const std::function<bool()> &condicion, DWORD plazoMs)
+{
+    ULONGLONG fin = GetTickCount64() + plazoMs;
+    for (;;) {
+        if (condicion())
+            return true;
+        if (GetTickCount64() >= fin)
+            return false;
+        Sleep(20);
+    }
+}
+
+bool EnFoto(HANDLE proceso)
+{
+    DWORD id = GetProcessId(proceso);
+    HANDLE foto = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (foto == INVALID_HANDLE_VALUE)
+        return false;
+    bool hay = false;
+    PROCESSENTRY32 p;
+    p.dwSize = sizeof p;
+    for (BOOL sigue = Process32First(foto, &p); sigue && !hay; sigue = Process32Next(foto, &p))
+        hay = p.th32ProcessID == id;
+    CloseHandle(foto);
+    return hay;
 }
 
 void Sha256(const void *datos, size_t largo, unsigned char resumen[32])

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,5 +95,10 @@ std::string Herramienta(const char *relativa);
 HANDLE Ayudante(const std::string &argumentos, const std::string &salida = "");
 // Waits for a process and returns its exit code, closing the handle.
 DWORD EsperarProceso(HANDLE proceso);
+// Polls `condicion` until it holds or `plazoMs` have passed; whether it held. A loaded machine
+// then only makes a test slower, never lets it pass without the condition.
+bool Hasta(const std::function<bool()> &condicion, DWORD plazoMs = 10000);
+// Whether the process of this handle shows in a process snapshot (where the engine looks).
+bool EnFoto(HANDLE proceso);
 
 #endif
