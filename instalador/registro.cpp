@@ -1,6 +1,7 @@
 // Registration with Windows after a successful run: the uninstall entry and the desktop
 // shortcut. Neither reports anything; the install flow ignores their outcome.
 #include "instalador.h"
+#include "version.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -52,7 +53,7 @@ LONG Registrar(void)
     if (r != ERROR_SUCCESS)
         return r;
     Escribir(clave, "DisplayName", "Brumaria");
-    Escribir(clave, "DisplayVersion", "1.0.0");
+    Escribir(clave, "DisplayVersion", VERSION_REGISTRO);
     Escribir(clave, "Publisher", "BRM");
     Escribir(clave, "InstallLocation", destino);
     // A value whose text does not fit is left out rather than written cut.
