@@ -1,10 +1,14 @@
 /* The update engine: one call of Actualizar brings a game folder into line with the server's
    signed manifest. This is the whole interface a host (the installer, the game's launcher)
-   sees. */
+   sees, in C or C++; Actualizar is the only name the library defines for it. */
 #ifndef ACTUALIZADOR_H
 #define ACTUALIZADOR_H
 
 #include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 /* Result codes of Actualizar. 0 and 1 are success; any other code leaves its text in
    `error`. */
@@ -43,5 +47,9 @@ typedef struct Actualizacion {
 } Actualizacion;
 
 int Actualizar(Actualizacion *a);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -1,4 +1,5 @@
-// The run: start-up, the phases in their order, and the teardown that releases everything.
+// The run: start-up, the phases in their order, and the teardown that releases everything;
+// the run's state, the version record and the launcher's signal.
 #include "interno.h"
 #include "ajustes.h"
 
@@ -17,6 +18,45 @@ ULONGLONG totalBajar, hechoTotal;
 
 void (WINAPI *dormir)(DWORD ms) = Sleep;
 DWORD (WINAPI *reloj)(void) = GetTickCount;
+
+// The first `capacidad` - 1 bytes of a file of the game folder, terminated; 0 when it cannot
+// be opened. A failed read leaves the text empty.
+static int LeerPrincipio(const char *relativa, char *texto, DWORD capacidad, DWORD *leidos)
+{
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, relativa);
+    HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0;
+    *leidos = 0;
+    if (!ReadFile(f, texto, capacidad - 1, leidos, NULL))
+        *leidos = 0;
+    CloseHandle(f);
+    texto[*leidos] = 0;
+    return 1;
+}
+
+// The version of the last manifest applied, from version.txt; 0 without one.
+DWORD VersionVista(void)
+{
+    char texto[32];
+    DWORD leidos;
+    if (!LeerPrincipio(RUTA_VERSION, texto, sizeof texto, &leidos))
+        return 0;
+    ULONGLONG v;
+    LeerNumero(texto, &v);
+    return (DWORD)v;
+}
+
+// Sets the event of the game's launcher, when one runs and owns it.
+void AvisarRelanzo(void)
+{
+    HANDLE evento = OpenEventA(EVENT_MODIFY_STATE, FALSE, "Local\\BRM_Relanzo");
+    if (evento) {
+        SetEvent(evento);
+        CloseHandle(evento);
+    }
+}
 
 // An earlier run may have moved the running host executable aside; it is free now.
 static void BorrarEjecutableViejo(void)
@@ -61,18 +101,11 @@ void PonerPlazos(int plazoMs)
 void LeerUrlBase(void)
 {
     lstrcpynA(urlBase, URL_BASE_DEFECTO, sizeof urlBase);
-    char ruta[MAX_PATH];
-    Unir(ruta, E->carpeta, RUTA_SERVIDOR);
-    HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return;
     // One byte more than the URL may hold tells whether the line goes on past it.
     char texto[512];
-    DWORD leidos = 0;
-    if (!ReadFile(f, texto, sizeof texto - 1, &leidos, NULL))
-        leidos = 0;
-    CloseHandle(f);
-    texto[leidos] = 0;
+    DWORD leidos;
+    if (!LeerPrincipio(RUTA_SERVIDOR, texto, sizeof texto, &leidos))
+        return;
     DWORD largo = 0;
     while (largo < leidos && texto[largo] != '\n' && texto[largo] != '\r' && texto[largo] != ' ')
         largo++;
@@ -108,6 +141,21 @@ int Conectar(void)
     return 0;
 }
 
+void SoltarTablas(void)
+{
+    SoltarBloqueSha();
+    Soltar(ent);
+    Soltar(ocultos);
+    Soltar(borrar);
+    Soltar(rec);
+    ent = NULL;
+    ocultos = NULL;
+    borrar = NULL;
+    rec = NULL;
+    nEnt = nOcultos = nBorrar = nRec = capRec = 0;
+    totalBajar = hechoTotal = 0;
+}
+
 void Liberar(void)
 {
     if (sesion) {
@@ -118,15 +166,7 @@ void Liberar(void)
         BCryptCloseAlgorithmProvider(algSha, 0);
         algSha = NULL;
     }
-    SoltarBloqueSha();
-    Soltar(ent);
-    Soltar(ocultos);
-    Soltar(borrar);
-    Soltar(rec);
-    ent = NULL;
-    ocultos = NULL;
-    borrar = NULL;
-    rec = NULL;
+    SoltarTablas();
 }
 
 // The phases in their order; the first failure ends the run. A success is 1 when the host
@@ -157,11 +197,7 @@ int Actualizar(Actualizacion *a)
     E->error[0] = 0;
     E->archivoFallido[0] = 0;
     E->version = 0;
-    ent = NULL;
-    ocultos = NULL;
-    borrar = NULL;
-    rec = NULL;
-    nEnt = nOcultos = nBorrar = nRec = capRec = 0;
+    SoltarTablas();
 
     BorrarEjecutableViejo();
 

@@ -1,5 +1,5 @@
-// Small helpers every phase uses, the reader of version.txt and the launcher's signal.
-#include "interno.h"
+// Small stateless helpers every phase and the tools use.
+#include "ayudas.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -73,6 +73,17 @@ void CrearCarpetas(const char *ruta)
     CreateDirectoryA(copia, NULL);
 }
 
+int TamFecha(const char *ruta, ULONGLONG *tam, ULONGLONG *fecha)
+{
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExA(ruta, GetFileExInfoStandard, &d) || (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    *tam = (ULONGLONG)d.nFileSizeHigh << 32 | d.nFileSizeLow;
+    if (fecha)
+        *fecha = (ULONGLONG)d.ftLastWriteTime.dwHighDateTime << 32 | d.ftLastWriteTime.dwLowDateTime;
+    return 1;
+}
+
 void *Pedir(SIZE_T tam)
 {
     return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, tam);
@@ -117,29 +128,22 @@ int EsHex(const char *texto, int n)
     return 1;
 }
 
-DWORD VersionVista(void)
+void AHex(const BYTE *bytes, int n, char *hex)
 {
-    char ruta[MAX_PATH];
-    Unir(ruta, E->carpeta, RUTA_VERSION);
-    HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return 0;
-    char texto[32];
-    DWORD leidos = 0;
-    if (!ReadFile(f, texto, sizeof texto - 1, &leidos, NULL))
-        leidos = 0;
-    CloseHandle(f);
-    texto[leidos] = 0;
-    ULONGLONG v;
-    LeerNumero(texto, &v);
-    return (DWORD)v;
+    for (int i = 0; i < n; i++) {
+        hex[2 * i] = "0123456789abcdef"[bytes[i] >> 4];
+        hex[2 * i + 1] = "0123456789abcdef"[bytes[i] & 15];
+    }
+    hex[2 * n] = 0;
 }
 
-void AvisarRelanzo(void)
+static int ValorHex(char c)
 {
-    HANDLE evento = OpenEventA(EVENT_MODIFY_STATE, FALSE, "Local\\BRM_Relanzo");
-    if (evento) {
-        SetEvent(evento);
-        CloseHandle(evento);
-    }
+    return c <= '9' ? c - '0' : c - 'a' + 10;
+}
+
+void DeHex(const char *hex, BYTE *bytes, int n)
+{
+    for (int i = 0; i < n; i++)
+        bytes[i] = (BYTE)(ValorHex(hex[2 * i]) << 4 | ValorHex(hex[2 * i + 1]));
 }

@@ -9,17 +9,6 @@
 #define LINEA_CACHE "%s|%I64u|%lu|%lu|%s\n"
 #define LIMITE_CACHE 4194304
 
-int TamFecha(const char *ruta, ULONGLONG *tam, ULONGLONG *fecha)
-{
-    WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExA(ruta, GetFileExInfoStandard, &d) || (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return 0;
-    *tam = (ULONGLONG)d.nFileSizeHigh << 32 | d.nFileSizeLow;
-    if (fecha)
-        *fecha = (ULONGLONG)d.ftLastWriteTime.dwHighDateTime << 32 | d.ftLastWriteTime.dwLowDateTime;
-    return 1;
-}
-
 // One hashing block serves the whole run: taking a fresh megabyte for every file costs more than
 // hashing a small file (about 10 ms a file under Wine).
 static BYTE *bloqueSha;
@@ -57,11 +46,7 @@ int ShaArchivo(const char *ruta, char sha[65], const wchar_t *texto, ULONGLONG *
     CloseHandle(f);
     if (!ok)
         return 0;
-    for (int i = 0; i < 32; i++) {
-        sha[2 * i] = "0123456789abcdef"[resumen[i] >> 4];
-        sha[2 * i + 1] = "0123456789abcdef"[resumen[i] & 15];
-    }
-    sha[64] = 0;
+    AHex(resumen, 32, sha);
     return 1;
 }
 

@@ -7,7 +7,8 @@
 
 static Indice porSha;
 
-int YaBajadoAntes(int i)
+// Whether an earlier pending entry has the same body, which is then fetched only once.
+static int YaBajadoAntes(int i)
 {
     for (int j = PrimeroEnIndice(&porSha, ent[i].sha); j >= 0 && j < i; j = SiguienteEnIndice(&porSha, j))
         if (ent[j].pendiente && lstrcmpA(ent[j].sha, ent[i].sha) == 0)

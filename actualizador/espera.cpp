@@ -14,9 +14,7 @@ static int DesdeLaCarpeta(HANDLE proceso, NombreImagenFn nombreImagen)
     DWORD largo = sizeof imagen;
     if (!nombreImagen(proceso, 0, imagen, &largo))
         return 1;
-    int n = lstrlenA(E->carpeta);
-    return (int)largo > n && imagen[n] == '\\' &&
-           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, imagen, n, E->carpeta, n) == CSTR_EQUAL;
+    return EnCarpeta(imagen, E->carpeta) && imagen[lstrlenA(E->carpeta)] == '\\';
 }
 
 int ProcesoVivo(const char *nombre)

@@ -8,7 +8,7 @@
 static Indice porRuta;
 static int conIndice;
 
-int EnManifiesto(const char *ruta)
+static int EnManifiesto(const char *ruta)
 {
     if (conIndice) {
         for (int i = PrimeroEnIndice(&porRuta, ruta); i >= 0; i = SiguienteEnIndice(&porRuta, i))
@@ -25,10 +25,8 @@ int EnManifiesto(const char *ruta)
 // Player data is never deleted by a manifest, not even through a folder that holds it.
 static int EsDatoDelJugador(const char *ruta)
 {
-    char local[MAX_PATH], avanzado[MAX_PATH];
-    Unir(local, E->carpeta, "Recursos\\Local");
-    Unir(avanzado, E->carpeta, "Recursos\\Avanzado");
-    return lstrcmpiA(ruta, local) == 0 || lstrcmpiA(ruta, avanzado) == 0;
+    int n = lstrlenA(E->carpeta);
+    return EnCarpeta(ruta, E->carpeta) && ruta[n] == '\\' && DelJugador(ruta + n + 1, 0);
 }
 
 static int EsEnlace(DWORD atributos)
@@ -36,7 +34,7 @@ static int EsEnlace(DWORD atributos)
     return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-void BorrarArbol(const char *ruta)
+static void BorrarArbol(const char *ruta)
 {
     // A link goes as a link; what it points to is never entered.
     if (EsEnlace(GetFileAttributesA(ruta))) {
@@ -84,16 +82,14 @@ static void Ocultar(void)
 
 static int TokenSinPasar(void)
 {
-    char patron[MAX_PATH], local[MAX_PATH], copia[MAX_PATH];
-    Unir(patron, E->carpeta, "INIT\\Token*.dat");
-    Unir(local, E->carpeta, "Recursos\\Local");
+    char copia[MAX_PATH];
     WIN32_FIND_DATAA d;
-    HANDLE busqueda = patron[0] ? FindFirstFileA(patron, &d) : INVALID_HANDLE_VALUE;
+    HANDLE busqueda = BuscarTokens(&d);
     if (busqueda == INVALID_HANDLE_VALUE)
         return 0;
     int falta = 0;
     do {
-        Unir(copia, local, d.cFileName);
+        DestinoDeToken(copia, d.cFileName);
         falta = !copia[0] || !Existe(copia);
     } while (!falta && FindNextFileA(busqueda, &d));
     FindClose(busqueda);
@@ -103,12 +99,10 @@ static int TokenSinPasar(void)
 // An old location that still holds a player file without its copy in Recursos\Local stays.
 static int Protegido(const char *p)
 {
-    int n = lstrlenA(p);
     for (int i = 0; mover[i][0]; i++) {
         const char *desde = mover[i][0];
-        int nombra = lstrcmpiA(p, desde) == 0 ||
-                     (lstrlenA(desde) > n && desde[n] == '\\' &&
-                      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, desde, n, p, n) == CSTR_EQUAL);
+        // The delete line names the old location itself or a folder that holds it.
+        int nombra = EnCarpeta(desde, p);
         char origen[MAX_PATH], destino[MAX_PATH];
         Unir(origen, E->carpeta, desde);
         Unir(destino, E->carpeta, mover[i][1]);
@@ -143,7 +137,7 @@ static void BorrarLista(void)
     }
 }
 
-void LimpiarRecursos(const char *carpeta, const char *relativa)
+static void LimpiarRecursos(const char *carpeta, const char *relativa)
 {
     char patron[MAX_PATH];
     Unir(patron, carpeta, "*");
@@ -160,7 +154,7 @@ void LimpiarRecursos(const char *carpeta, const char *relativa)
         if (!ruta[0] || !rel[0] || EsEnlace(d.dwFileAttributes))
             continue;
         if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (lstrcmpiA(rel, "Recursos\\Local") == 0 || lstrcmpiA(rel, "Recursos\\Avanzado") == 0)
+            if (DelJugador(rel, 0))
                 continue;
             LimpiarRecursos(ruta, rel);
             RemoveDirectoryA(ruta);

@@ -1,7 +1,7 @@
 // A hash index over a table of records keyed by a path or digest, so that looking a key up
 // costs constant work instead of a pass over the table. Chains keep the table's order, so the
 // first record that matches is still the first one in the table.
-#include "interno.h"
+#include "ayudas.h"
 
 // FNV-1a over the key with ASCII letters folded, so that keys equal without regard to case
 // land in one chain; callers compare the records of a chain as they need.

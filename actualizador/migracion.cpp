@@ -2,26 +2,37 @@
 #include "interno.h"
 
 const char *const mover[][2] = {
-    {"Config.BRM", "Recursos\\Local\\Config.BRM"},
-    {"Extras.BRM", "Recursos\\Local\\Extras.BRM"},
-    {"INIT\\Gd.gdr", "Recursos\\Local\\Gd.gdr"},
+    {"Config.BRM", RUTA_LOCAL "\\Config.BRM"},
+    {"Extras.BRM", RUTA_LOCAL "\\Extras.BRM"},
+    {"INIT\\Gd.gdr", RUTA_LOCAL "\\Gd.gdr"},
     {NULL, NULL},
 };
 
-static void MoverTokens(void)
+HANDLE BuscarTokens(WIN32_FIND_DATAA *d)
 {
     char patron[MAX_PATH];
     Unir(patron, E->carpeta, "INIT\\Token*.dat");
+    return patron[0] ? FindFirstFileA(patron, d) : INVALID_HANDLE_VALUE;
+}
+
+void DestinoDeToken(char *hacia, const char *nombre)
+{
+    char local[MAX_PATH];
+    Unir(local, E->carpeta, RUTA_LOCAL);
+    Unir(hacia, local, nombre);
+}
+
+static void MoverTokens(void)
+{
     WIN32_FIND_DATAA d;
-    HANDLE busqueda = patron[0] ? FindFirstFileA(patron, &d) : INVALID_HANDLE_VALUE;
+    HANDLE busqueda = BuscarTokens(&d);
     if (busqueda == INVALID_HANDLE_VALUE)
         return;
     do {
-        char init[MAX_PATH], local[MAX_PATH], desde[MAX_PATH], hacia[MAX_PATH];
+        char init[MAX_PATH], desde[MAX_PATH], hacia[MAX_PATH];
         Unir(init, E->carpeta, "INIT");
-        Unir(local, E->carpeta, "Recursos\\Local");
         Unir(desde, init, d.cFileName);
-        Unir(hacia, local, d.cFileName);
+        DestinoDeToken(hacia, d.cFileName);
         if (!desde[0] || !hacia[0] || Existe(hacia))
             continue;
         CrearCarpetas(hacia);

@@ -24,7 +24,7 @@ LRESULT CALLBACK Proc(HWND v, UINT mensaje, WPARAM w, LPARAM l);
 int BotonEn(int x, int y);
 int Estado(int boton);
 // One step of the bar toward its target: a tenth of the gap, rounded up.
-int Acercar(int mostrado, int objetivo);
+int Acercar(int actual, int meta);
 
 // ---- install flow ----
 extern Actualizacion est;

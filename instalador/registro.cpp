@@ -1,6 +1,7 @@
 // Registration with Windows after a successful run: the uninstall entry and the desktop
 // shortcut. Neither reports anything; the install flow ignores their outcome.
 #include "instalador.h"
+#include "version.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -52,7 +53,7 @@ LONG Registrar(void)
     if (r != ERROR_SUCCESS)
         return r;
     Escribir(clave, "DisplayName", "Brumaria");
-    Escribir(clave, "DisplayVersion", "1.0.0");
+    Escribir(clave, "DisplayVersion", VERSION_REGISTRO);
     Escribir(clave, "Publisher", "BRM");
     Escribir(clave, "InstallLocation", destino);
     // A value whose text does not fit is left out rather than written cut.
@@ -67,14 +68,14 @@ LONG Registrar(void)
     return RegCloseKey(clave);
 }
 
-static void GuardarEnlace(const char *objetivo, const wchar_t *enlace)
+static void GuardarEnlace(const char *programa, const wchar_t *enlace)
 {
     IShellLinkA *vinculo = NULL;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&vinculo)))
         return;
-    vinculo->SetPath(objetivo);
+    vinculo->SetPath(programa);
     vinculo->SetWorkingDirectory(destino);
-    vinculo->SetIconLocation(objetivo, 0);
+    vinculo->SetIconLocation(programa, 0);
     vinculo->SetDescription("Brumaria");
     IPersistFile *archivo = NULL;
     if (SUCCEEDED(vinculo->QueryInterface(IID_IPersistFile, (void **)&archivo))) {
@@ -87,13 +88,13 @@ static void GuardarEnlace(const char *objetivo, const wchar_t *enlace)
 void AccesoDirecto(void)
 {
     HRESULT com = CoInitialize(NULL);
-    char escritorio[MAX_PATH], objetivo[MAX_PATH], enlace[MAX_PATH];
+    char escritorio[MAX_PATH], programa[MAX_PATH], enlace[MAX_PATH];
     wchar_t enlaceW[MAX_PATH];
     if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, escritorio)) &&
-        SUCCEEDED(StringCchPrintfA(objetivo, MAX_PATH, "%s\\Brumaria.exe", destino)) &&
+        SUCCEEDED(StringCchPrintfA(programa, MAX_PATH, "%s\\Brumaria.exe", destino)) &&
         SUCCEEDED(StringCchPrintfA(enlace, MAX_PATH, "%s\\Brumaria.lnk", escritorio)) &&
         MultiByteToWideChar(CP_ACP, 0, enlace, -1, enlaceW, MAX_PATH))
-        GuardarEnlace(objetivo, enlaceW);
+        GuardarEnlace(programa, enlaceW);
     if (SUCCEEDED(com))
         CoUninitialize();
 }

@@ -35,9 +35,9 @@ int Estado(int boton)
     return 0;
 }
 
-int Acercar(int mostrado, int objetivo)
+int Acercar(int actual, int meta)
 {
-    return mostrado + (objetivo - mostrado + 9) / 10;
+    return actual + (meta - actual + 9) / 10;
 }
 
 static void Dibujar(HDC destinoDC, HBITMAP imagen, int x, int y, int ancho, int alto)

@@ -47,12 +47,10 @@ struct Consola : ::testing::Test {
     void Servir(DWORD version, const Archivos &archivos)
     {
         static const unsigned char clave[96] = {CLAVE_PRIVADA_PRUEBA_BYTES};
-        std::string privada = t / "prueba.priv", hex;
-        for (unsigned char b : clave) {
-            hex += "0123456789abcdef"[b >> 4];
-            hex += "0123456789abcdef"[b & 15];
-        }
-        EscribirArchivo(privada, hex + "\n");
+        std::string privada = t / "prueba.priv";
+        char hex[2 * sizeof clave + 1];
+        AHex(clave, sizeof clave, hex);
+        EscribirArchivo(privada, std::string(hex) + "\n");
         std::string fuente = t / ("fuente" + std::to_string(version)), salida = t / "servidor";
         for (const auto &[ruta, contenido] : archivos)
             EscribirArchivo(fuente + "\\" + ruta, contenido);

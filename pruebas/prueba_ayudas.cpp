@@ -180,3 +180,29 @@ TEST(Avisar, PassesTheEventUnchanged)
     EXPECT_EQ(eventos[1].hecho, 5000000000ull);
     EXPECT_EQ(eventos[1].total, 6000000000ull);
 }
+
+TEST(DelJugador, ThePlayersFoldersAndWhatTheyHold)
+{
+    struct {
+        const char *relativa;
+        int carpeta, contenido;  // DelJugador(relativa, 0), DelJugador(relativa, 1)
+    } casos[] = {
+        {"Recursos\\Local", 1, 1},
+        {"recursos\\AVANZADO", 1, 1},
+        {"Recursos\\Local\\Actualizador\\descargas", 0, 1},
+        {"Recursos\\Avanzado\\ServidorDescargas.txt", 0, 1},
+        {"Recursos\\Locales", 0, 0},  // a sibling whose name begins the same
+        {"Recursos\\Loca", 0, 0},
+        {"Recursos", 0, 0},
+        {"Otro\\Recursos\\Local", 0, 0},
+        {"", 0, 0},
+    };
+    for (const auto &c : casos) {
+        EXPECT_EQ(DelJugador(c.relativa, 0), c.carpeta) << c.relativa;
+        EXPECT_EQ(DelJugador(c.relativa, 1), c.contenido) << c.relativa;
+    }
+    EXPECT_EQ(EnCarpeta("C:\\Juego\\x", "c:\\juego"), 1);
+    EXPECT_EQ(EnCarpeta("C:\\Juego", "C:\\Juego"), 1);
+    EXPECT_EQ(EnCarpeta("C:\\Juego2", "C:\\Juego"), 0);
+    EXPECT_EQ(EnCarpeta("C:\\Jue", "C:\\Juego"), 0);
+}

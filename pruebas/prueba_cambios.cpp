@@ -26,9 +26,6 @@ struct Cambios : ::testing::Test {
     int Decidir(const std::string &entradas)
     {
         EXPECT_EQ(CargarManifiesto(Manifiesto(1, entradas)), 0) << motor.a.error;
-        Soltar(rec);
-        rec = NULL;
-        nRec = capRec = 0;
         lineas.clear();
         eventos.clear();
         LeerRecordados();

@@ -22,12 +22,12 @@ struct Corrida : ::testing::Test {
     // Serves a release: its signed manifest and one body per content.
     void Publicar(DWORD version, const Archivos &archivos, const std::string &extra = "")
     {
-        std::string lineas;
+        std::string entradas;
         for (const auto &[ruta, contenido] : archivos) {
-            lineas += LineaEntrada(ruta, contenido);
+            entradas += LineaEntrada(ruta, contenido);
             servidor.Responder("/a/" + ShaHex(contenido) + ".bin", contenido);
         }
-        servidor.Responder("/manifiesto.txt", Manifiesto(version, extra + lineas));
+        servidor.Responder("/manifiesto.txt", Manifiesto(version, extra + entradas));
     }
     int Correr(int instalar = 0, const std::string &ejecutable = "")
     {
@@ -167,11 +167,11 @@ TEST_F(Corrida, NothingPendingDoesNotWaitForTheGame)
     // The game runs from the folder the whole time.
     std::string exe = *this / "Recursos\\BRMCarga.exe";
     CopyFileA(ProgramaVecino("ayudante.exe").c_str(), exe.c_str(), FALSE);
-    HANDLE juego = Lanzar(exe, "dormir 60000");
-    Sleep(300);
+    HANDLE proceso = Lanzar(exe, "dormir 60000");
+    EXPECT_TRUE(Hasta([proceso] { return EnFoto(proceso); }));
     EXPECT_EQ(Correr(), ACT_LISTO) << a.error;
-    TerminateProcess(juego, 0);
-    EsperarProceso(juego);
+    TerminateProcess(proceso, 0);
+    EsperarProceso(proceso);
     EXPECT_TRUE(pausas.ms.empty());
     EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "1\n");
     EXPECT_EQ(LeerArchivo(*this / RUTA_HASHES).substr(0, 15), "Brumaria.exe|10");
@@ -187,11 +187,11 @@ TEST_F(Corrida, GameThatStaysOpenStopsTheRunWithNothingTouched)
     Publicar(2, v2, "borrar Uninstall.exe\n");
     std::string exe = *this / "Recursos\\BRM.exe";
     CopyFileA(ProgramaVecino("ayudante.exe").c_str(), (*this / "Recursos\\BRM.exe").c_str(), FALSE);
-    HANDLE juego = Lanzar(exe, "dormir 60000");
-    Sleep(300);
+    HANDLE proceso = Lanzar(exe, "dormir 60000");
+    EXPECT_TRUE(Hasta([proceso] { return EnFoto(proceso); }));
     EXPECT_EQ(Correr(), ACT_JUEGO_ABIERTO);
-    TerminateProcess(juego, 0);
-    EsperarProceso(juego);
+    TerminateProcess(proceso, 0);
+    EsperarProceso(proceso);
     EXPECT_STREQ(a.error, "el juego sigue abierto");
     EXPECT_EQ(LeerArchivo(*this / "Recursos\\leeme.txt"), "leeme 1");
     EXPECT_TRUE(Hay("Uninstall.exe"));

@@ -1,10 +1,11 @@
 // The installer without its window: the bar's mapping and easing, the buttons, the failure
-// texts, and the registration with Windows.
+// texts, the registration with Windows, and the resources the program carries.
 #include "comun.h"
 #include "instalador.h"
 
 #include <objbase.h>
 #include <shlobj.h>
+#include <winver.h>
 
 TEST(Instalador, ProgressEventsBecomeTheBarsTarget)
 {
@@ -278,4 +279,66 @@ TEST(Instalador, DesktopShortcut)
     vinculo->Release();
     CoUninitialize();
     DeleteFileA(enlace.c_str());
+}
+
+// The built program's resources as Windows reads them. The expected values are written here
+// rather than taken from the headers the build uses, so that a slip there shows.
+TEST(Instalador, ResourcesOfTheProgram)
+{
+    std::string programa = Herramienta("..\\instalador\\Instalar Brumaria.exe");
+    HMODULE m = LoadLibraryExA(programa.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(m, nullptr) << programa;
+    const WORD ingles = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    struct {
+        LPCSTR tipo;
+        int id;
+    } recursos[] = {
+        {RT_BITMAP, 101}, {RT_BITMAP, 102}, {RT_BITMAP, 103},       {RT_BITMAP, 104},    {RT_BITMAP, 105},
+        {RT_BITMAP, 106}, {RT_BITMAP, 107}, {RT_BITMAP, 108},       {RT_GROUP_CURSOR, 201},
+        {RT_GROUP_ICON, 1}, {RT_VERSION, 1}, {RT_MANIFEST, 1},
+    };
+    for (const auto &r : recursos)
+        EXPECT_NE(FindResourceExA(m, r.tipo, MAKEINTRESOURCEA(r.id), ingles), nullptr)
+            << (ULONG_PTR)r.tipo << " " << r.id;
+    std::string manifiesto;
+    HRSRC h = FindResourceExA(m, RT_MANIFEST, MAKEINTRESOURCEA(1), ingles);
+    if (h)
+        manifiesto.assign((const char *)LockResource(LoadResource(m, h)), SizeofResource(m, h));
+    FreeLibrary(m);
+    EXPECT_NE(manifiesto.find("name=\"Brumaria.Instalador\" version=\"1.0.0.0\""), std::string::npos) << manifiesto;
+    EXPECT_NE(manifiesto.find("level=\"requireAdministrator\""), std::string::npos) << manifiesto;
+
+    DWORD tam = GetFileVersionInfoSizeA(programa.c_str(), NULL);
+    ASSERT_GT(tam, 0u);
+    std::string bloque(tam, '\0');
+    ASSERT_TRUE(GetFileVersionInfoA(programa.c_str(), 0, tam, &bloque[0]));
+    VS_FIXEDFILEINFO *fija = NULL;
+    UINT n = 0;
+    ASSERT_TRUE(VerQueryValueA(bloque.data(), "\\", (void **)&fija, &n));
+    EXPECT_EQ(fija->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fija->dwFileVersionLS, 0u);
+    EXPECT_EQ(fija->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fija->dwProductVersionLS, 0u);
+    WORD *traduccion = NULL;
+    ASSERT_TRUE(VerQueryValueA(bloque.data(), "\\VarFileInfo\\Translation", (void **)&traduccion, &n));
+    ASSERT_EQ(n, 4u);
+    EXPECT_EQ(traduccion[0], 0x040A);
+    EXPECT_EQ(traduccion[1], 1200);
+    // A reader finds the texts through the Translation entry, so it must name the string block.
+    struct {
+        const char *nombre, *texto;
+    } textos[] = {
+        {"FileDescription", "Instalador de Brumaria"},
+        {"ProductName", "Brumaria"},
+        {"OriginalFilename", "Instalar Brumaria.exe"},
+        {"FileVersion", "1.0"},
+        {"ProductVersion", "1.0"},
+    };
+    for (const auto &t : textos) {
+        char ruta[80];
+        snprintf(ruta, sizeof ruta, "\\StringFileInfo\\%04x%04x\\%s", traduccion[0], traduccion[1], t.nombre);
+        char *texto = NULL;
+        EXPECT_TRUE(VerQueryValueA(bloque.data(), ruta, (void **)&texto, &n) && texto) << ruta;
+        EXPECT_STREQ(texto ? texto : "", t.texto) << ruta;
+    }
 }

@@ -14,7 +14,6 @@ struct Manifiesto : ::testing::Test {
     {
         Liberar();
         EXPECT_EQ(Conectar(), 0);
-        nEnt = nOcultos = nBorrar = 0;
         motor.a.version = 0;
         motor.a.error[0] = 0;
         lineas.clear();

@@ -26,12 +26,9 @@ static bool Contiene(const std::string &texto, const std::string &parte)
 
 static std::string Hex(const unsigned char *bytes, size_t n)
 {
-    std::string hex;
-    for (size_t i = 0; i < n; i++) {
-        hex += "0123456789abcdef"[bytes[i] >> 4];
-        hex += "0123456789abcdef"[bytes[i] & 15];
-    }
-    return hex;
+    std::vector<char> hex(2 * n + 1);
+    AHex(bytes, (int)n, hex.data());
+    return hex.data();
 }
 
 static std::string Bytes(const std::string &hex)

@@ -1,5 +1,6 @@
 // actualizar: one run of the engine from a console, for operators and testers. Log lines go
 // to stdout, progress and the failure to stderr; the exit status is the engine's result code.
+#include "actualizador.h"
 #include "consola.h"
 
 #include <stdarg.h>

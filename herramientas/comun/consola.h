@@ -3,7 +3,7 @@
 #ifndef HERRAMIENTAS_CONSOLA_H
 #define HERRAMIENTAS_CONSOLA_H
 
-#include "interno.h"
+#include "ayudas.h"
 
 #include <stdarg.h>
 

@@ -3,27 +3,6 @@
 
 #include <string.h>
 
-void AHex(const BYTE *bytes, int n, char *hex)
-{
-    for (int i = 0; i < n; i++) {
-        hex[2 * i] = "0123456789abcdef"[bytes[i] >> 4];
-        hex[2 * i + 1] = "0123456789abcdef"[bytes[i] & 15];
-    }
-    hex[2 * n] = 0;
-}
-
-static int ValorHex(char c)
-{
-    return c <= '9' ? c - '0' : c - 'a' + 10;
-}
-
-// The text must have passed EsHex.
-void DeHex(const char *hex, BYTE *bytes, int n)
-{
-    for (int i = 0; i < n; i++)
-        bytes[i] = (BYTE)(ValorHex(hex[2 * i]) << 4 | ValorHex(hex[2 * i + 1]));
-}
-
 void EtiquetaClave(const BYTE publica[LARGO_PUBLICA], char etiqueta[26])
 {
     BYTE resumen[32];
@@ -37,18 +16,21 @@ int LeerClave(const char *ruta, BYTE *clave, int largo)
     char texto[2 * LARGO_PRIVADA + 8];
     DWORD leidos;
     int digitos = 2 * largo;
-    if (!LeerEntero(ruta, texto, sizeof texto, &leidos) && leidos == 0)
-        return Fracaso("no se puede leer la clave %s (error %lu)", ruta, GetLastError());
+    if (!LeerEntero(ruta, texto, sizeof texto, &leidos) && leidos == 0) {
+        Fracaso("no se puede leer la clave %s (error %lu)", ruta, GetLastError());
+        return 0;
+    }
     int fin = (int)leidos == digitos || ((int)leidos == digitos + 1 && texto[digitos] == '\n') ||
               ((int)leidos == digitos + 2 && texto[digitos] == '\r' && texto[digitos + 1] == '\n');
     if (!fin || !EsHex(texto, digitos)) {
         SecureZeroMemory(texto, sizeof texto);
-        return Fracaso("%s no es una clave %s: se esperan %d digitos hexadecimales en minuscula", ruta,
-                       largo == LARGO_PRIVADA ? "privada" : "publica", digitos);
+        Fracaso("%s no es una clave %s: se esperan %d digitos hexadecimales en minuscula", ruta,
+                largo == LARGO_PRIVADA ? "privada" : "publica", digitos);
+        return 0;
     }
     DeHex(texto, clave, largo);
     SecureZeroMemory(texto, sizeof texto);
-    return 0;
+    return 1;
 }
 
 // An ECCKEY blob: its header, then X, Y and, for a private key, d.

@@ -4,11 +4,15 @@
 #define PUBLICAR_H
 
 #include "consola.h"
+#include "formato.h"
+
+#include <bcrypt.h>
 
 #define LARGO_PUBLICA 64
 #define LARGO_PRIVADA 96
 
-/* "publicar: <text>" on stderr; returns 1, the failure exit status. */
+/* "publicar: <text>" on stderr; returns 1, the failure exit status of a command. Helpers
+   return 1 on success and 0 after a Fracaso, as the engine's do. */
 int Fracaso(const char *formato, ...) CON_FORMATO(1, 2);
 void Uso(void);
 
@@ -18,7 +22,7 @@ int ComandoRelease(int argc, char **argv);
 int ComandoVerificar(int argc, char **argv);
 
 /* ---- keys and signatures (CNG) ---- */
-/* Reads a key file of `largo` bytes as hex, with or without a final line feed; 0, or 1 after
+/* Reads a key file of `largo` bytes as hex, with or without a final line feed; 1, or 0 after
    saying what is wrong. */
 int LeerClave(const char *ruta, BYTE *clave, int largo);
 int Firmar(const BYTE privada[LARGO_PRIVADA], const BYTE resumen[32], BYTE firma[64]);
@@ -26,8 +30,6 @@ int Firmar(const BYTE privada[LARGO_PRIVADA], const BYTE resumen[32], BYTE firma
 int FirmaCorrecta(const BYTE publica[LARGO_PUBLICA], const BYTE resumen[32], const BYTE firma[64]);
 /* "BRMCLAVE-" and the first 8 bytes of the SHA-256 of X and Y, as the engine logs it. */
 void EtiquetaClave(const BYTE publica[LARGO_PUBLICA], char etiqueta[26]);
-void AHex(const BYTE *bytes, int n, char *hex);
-void DeHex(const char *hex, BYTE *bytes, int n);
 
 /* ---- files ---- */
 /* Absolute form of a folder argument without a trailing backslash; 0 when it does not fit. */

@@ -9,14 +9,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Lines that are not entries begin with these words: an entry path beginning with one of them
-// would be read as that line ("version 2\x.txt|..." sets the version to 2).
-static const char *const palabras[] = {"version ", "oculto ", "borrar "};
-
-// The signature line: "firma ", 128 digits and a line feed.
-#define LARGO_LINEA_FIRMA (6 + 128 + 1)
-
+// The release asked for: its folders, version, key file and hide and delete paths.
 static char juego[MAX_PATH], salida[MAX_PATH];
+static DWORD version;
+static const char *rutaClave;
+static char **ocultos, **borrar;
+static int nOcultos, nBorrar;
+
 static Entrada *tabla;  // the game's files; `pendiente` marks the first of each content
 static int nTabla, capTabla;
 static int problemas;
@@ -52,14 +51,6 @@ static Entrada *NuevaEntrada(void)
         capTabla = cap;
     }
     return &tabla[nTabla++];
-}
-
-static int EmpiezaConPalabra(const char *ruta)
-{
-    for (const char *p : palabras)
-        if (strncmp(ruta, p, strlen(p)) == 0)
-            return 1;
-    return 0;
 }
 
 // Files under `relativa` ("" for the game folder itself); 0 only when out of memory.
@@ -98,6 +89,7 @@ static int Recorrer(const char *relativa)
                      "180 como maximo, nada bajo Recursos\\Local ni Recursos\\Avanzado)",
                      rel);
         } else if (EmpiezaConPalabra(rel)) {
+            // "version 2\x.txt|..." would set the version to 2.
             Problema("%s: el manifiesto leeria esta ruta como otra clase de linea", rel);
         } else {
             Entrada *e = NuevaEntrada();
@@ -143,13 +135,14 @@ static int Digitos(ULONGLONG n)
     return d;
 }
 
-static ULONGLONG LargoManifiesto(DWORD version, char **ocultos_, int nOcultos_, char **borrar_, int nBorrar_)
+static ULONGLONG LargoManifiesto(void)
 {
-    ULONGLONG largo = 7 + 8 + Digitos(version) + 1 + LARGO_LINEA_FIRMA;
-    for (int i = 0; i < nOcultos_; i++)
-        largo += 7 + strlen(ocultos_[i]) + 1;
-    for (int i = 0; i < nBorrar_; i++)
-        largo += 7 + strlen(borrar_[i]) + 1;
+    ULONGLONG largo = sizeof CABECERA_MANIFIESTO + sizeof PALABRA_VERSION - 1 + Digitos(version) + 1 +
+                      LARGO_LINEA_FIRMA;
+    for (int i = 0; i < nOcultos; i++)
+        largo += sizeof PALABRA_OCULTO - 1 + strlen(ocultos[i]) + 1;
+    for (int i = 0; i < nBorrar; i++)
+        largo += sizeof PALABRA_BORRAR - 1 + strlen(borrar[i]) + 1;
     for (int i = 0; i < nTabla; i++)
         largo += strlen(tabla[i].ruta) + 1 + Digitos(tabla[i].tam) + 1 + 64 + 1;
     return largo;
@@ -162,13 +155,16 @@ static int CopiarCuerpo(const Entrada *e, const char *origen, const char *destin
     char temporal[MAX_PATH];
     Formar(temporal, sizeof temporal, "%s.tmp", destino);
     HANDLE de = CreateFileA(origen, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (de == INVALID_HANDLE_VALUE)
-        return Fracaso("no se puede abrir %s (error %lu)", origen, GetLastError());
+    if (de == INVALID_HANDLE_VALUE) {
+        Fracaso("no se puede abrir %s (error %lu)", origen, GetLastError());
+        return 0;
+    }
     HANDLE a = CreateFileA(temporal, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (a == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         CloseHandle(de);
-        return Fracaso("no se puede crear %s (error %lu)", temporal, error);
+        Fracaso("no se puede crear %s (error %lu)", temporal, error);
+        return 0;
     }
     char sha[65] = "";
     ULONGLONG cuenta = 0;
@@ -184,83 +180,104 @@ static int CopiarCuerpo(const Entrada *e, const char *origen, const char *destin
         error = GetLastError();
     }
     if (igual && ok)
-        return 0;
+        return 1;
     DeleteFileA(temporal);
     if (ok)
-        return Fracaso("%s cambio mientras se publicaba", e->ruta);
-    return Fracaso("no se pudo escribir %s (error %lu)", destino, error);
+        Fracaso("%s cambio mientras se publicaba", e->ruta);
+    else
+        Fracaso("no se pudo escribir %s (error %lu)", destino, error);
+    return 0;
 }
 
 // Digits only: the engine would read "12x" as 12 without a word, and keeps 32 bits.
-static int LeerVersion(const char *texto, DWORD *version)
+static int LeerVersion(const char *texto, DWORD *v)
 {
     int n = lstrlenA(texto);
     for (int i = 0; i < n; i++)
         if (texto[i] < '0' || texto[i] > '9')
             return 0;
-    ULONGLONG v;
-    if (n == 0 || n > 10 || !LeerNumero(texto, &v) || v == 0 || v > 0xFFFFFFFF)
+    ULONGLONG valor;
+    if (n == 0 || n > 10 || !LeerNumero(texto, &valor) || valor == 0 || valor > 0xFFFFFFFF)
         return 0;
-    *version = (DWORD)v;
+    *v = (DWORD)valor;
     return 1;
 }
 
-// A key file whose d does not belong to its X and Y would sign releases no engine accepts:
-// a signature of a fixed digest must pass with the file's own public half.
-static int ClaveCoherente(const char *ruta)
+// ---- the steps of a release; each returns 1, or 0 after saying what is wrong ----
+
+// The paths and folders asked for, before anything is read.
+static int ComprobarPedido(void)
 {
+    for (int i = 0; i < nOcultos; i++)
+        if (!RutaValida(ocultos[i]))
+            Problema("--oculto %s: el actualizador rechaza esta ruta", ocultos[i]);
+    for (int i = 0; i < nBorrar; i++)
+        if (!RutaValida(borrar[i]))
+            Problema("--borrar %s: el actualizador rechaza esta ruta", borrar[i]);
+    if (!EsCarpeta(juego)) {
+        Fracaso("%s no es una carpeta", juego);
+        return 0;
+    }
+    if (EnCarpeta(salida, juego)) {
+        Fracaso("SALIDA (%s) esta dentro de JUEGO: se publicaria a si misma", salida);
+        return 0;
+    }
+    return 1;
+}
+
+// The private key, and that it is whole. A key file whose d does not belong to its X and Y
+// would sign releases no engine accepts: a signature of a fixed digest must pass with the
+// file's own public half.
+static int CargarClave(void)
+{
+    if (!LeerClave(rutaClave, clave, LARGO_PRIVADA))
+        return 0;
     BYTE resumen[32], firma[64];
     for (int i = 0; i < 32; i++)
         resumen[i] = (BYTE)i;
     if (!Firmar(clave, resumen, firma)) {
-        Fracaso("la clave privada %s no sirve: CNG no firma con ella", ruta);
+        Fracaso("la clave privada %s no sirve: CNG no firma con ella", rutaClave);
         return 0;
     }
     if (FirmaCorrecta(clave, resumen, firma) != 1) {
-        Fracaso("la clave privada %s no sirve: d no corresponde a X e Y", ruta);
+        Fracaso("la clave privada %s no sirve: d no corresponde a X e Y", rutaClave);
         return 0;
     }
     return 1;
 }
 
-// The checks and the writing of a release whose arguments have been read.
-static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int nOcultos_, char **borrar_,
-                    int nBorrar_)
+// The game's files in their order, every refusal listed, and the manifest's length.
+static int Listar(ULONGLONG *largo)
 {
-    for (int i = 0; i < nOcultos_; i++)
-        if (!RutaValida(ocultos_[i]))
-            Problema("--oculto %s: el actualizador rechaza esta ruta", ocultos_[i]);
-    for (int i = 0; i < nBorrar_; i++)
-        if (!RutaValida(borrar_[i]))
-            Problema("--borrar %s: el actualizador rechaza esta ruta", borrar_[i]);
-    if (!EsCarpeta(juego))
-        return Fracaso("%s no es una carpeta", juego);
-    int n = lstrlenA(juego);
-    if (lstrlenA(salida) >= n && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, salida, n, juego, n) == CSTR_EQUAL &&
-        (salida[n] == 0 || salida[n] == '\\'))
-        return Fracaso("SALIDA (%s) esta dentro de JUEGO: se publicaria a si misma", salida);
-
-    if (LeerClave(rutaClave, clave, LARGO_PRIVADA))
-        return 1;
-    if (!ClaveCoherente(rutaClave))
-        return 1;
-    if (!Recorrer(""))
-        return Fracaso("sin memoria");
+    if (!Recorrer("")) {
+        Fracaso("sin memoria");
+        return 0;
+    }
     qsort(tabla, nTabla, sizeof(Entrada), CompararEntradas);
     for (int i = 1; i < nTabla; i++)
         if (CompararSinCaso(tabla[i - 1].ruta, tabla[i].ruta) == 0)
             Problema("%s: Windows no lo distingue de otro archivo con otras mayusculas", tabla[i].ruta);
-    if (!problemas && nTabla == 0)
-        return Fracaso("%s no tiene archivos", juego);
-    ULONGLONG largo = LargoManifiesto(version, ocultos_, nOcultos_, borrar_, nBorrar_);
-    if (!problemas && largo > LIMITE_MANIFIESTO - 1)
-        return Fracaso("el manifiesto tendria %I64u bytes; el actualizador acepta %d como maximo", largo,
-                       LIMITE_MANIFIESTO - 1);
-    if (problemas)
-        return Fracaso("no se escribio nada: %d problemas", problemas);
+    if (!problemas && nTabla == 0) {
+        Fracaso("%s no tiene archivos", juego);
+        return 0;
+    }
+    *largo = LargoManifiesto();
+    if (!problemas && *largo > LIMITE_MANIFIESTO - 1) {
+        Fracaso("el manifiesto tendria %I64u bytes; el actualizador acepta %d como maximo", *largo,
+                LIMITE_MANIFIESTO - 1);
+        return 0;
+    }
+    if (problemas) {
+        Fracaso("no se escribio nada: %d problemas", problemas);
+        return 0;
+    }
+    return 1;
+}
 
-    // Every file hashed before any body is written, so that an unreadable file stops the
-    // release with nothing written.
+// Every file hashed before any body is written, so that an unreadable file stops the release
+// with nothing written.
+static int Resumirlos(void)
+{
     ULONGLONG todo = 0;
     for (int i = 0; i < nTabla; i++)
         todo += tabla[i].tam;
@@ -271,38 +288,52 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int n
         AvanzarTarea(i + 1);
         if (!ruta[0] || !Sha(ruta, tabla[i].tam, tabla[i].sha)) {
             TerminarTarea();
-            return Fracaso("no se pudo leer %s entero", tabla[i].ruta);
+            Fracaso("no se pudo leer %s entero", tabla[i].ruta);
+            return 0;
         }
     }
     TerminarTarea();
+    return 1;
+}
 
-    // One body per content: the first entry of each digest.
+// One body per content: `pendiente` marks the first entry of each digest.
+static int ElegirCuerpos(int *cuerpos, ULONGLONG *bytes)
+{
     Indice porSha;
-    if (!CrearIndice(&porSha, tabla[0].sha, nTabla, sizeof(Entrada)))
-        return Fracaso("sin memoria");
-    int cuerpos = 0;
-    ULONGLONG bytesCuerpos = 0;
+    if (!CrearIndice(&porSha, tabla[0].sha, nTabla, sizeof(Entrada))) {
+        Fracaso("sin memoria");
+        return 0;
+    }
+    *cuerpos = 0;
+    *bytes = 0;
     for (int i = 0; i < nTabla; i++) {
         int j = PrimeroEnIndice(&porSha, tabla[i].sha);
         while (j >= 0 && strcmp(tabla[j].sha, tabla[i].sha) != 0)
             j = SiguienteEnIndice(&porSha, j);
         tabla[i].pendiente = j == i;
         if (j == i) {
-            cuerpos++;
-            bytesCuerpos += tabla[i].tam;
+            (*cuerpos)++;
+            *bytes += tabla[i].tam;
         }
     }
     SoltarIndice(&porSha);
+    return 1;
+}
 
+static int EscribirCuerpos(int cuerpos, ULONGLONG bytes, int *yaEstaban)
+{
     char carpetaA[MAX_PATH], ruta[MAX_PATH];
     Unir(carpetaA, salida, "a");
     Unir(ruta, carpetaA, "x");
     CrearCarpetas(ruta);
-    if (!EsCarpeta(carpetaA))
-        return Fracaso("no se puede crear %s", carpetaA);
-    int yaEstaban = 0, resultado = 0;
-    EmpezarTarea(L"escribiendo cuerpos", cuerpos, bytesCuerpos);
-    for (int i = 0, k = 0; i < nTabla && !resultado; i++) {
+    if (!EsCarpeta(carpetaA)) {
+        Fracaso("no se puede crear %s", carpetaA);
+        return 0;
+    }
+    *yaEstaban = 0;
+    int ok = 1;
+    EmpezarTarea(L"escribiendo cuerpos", cuerpos, bytes);
+    for (int i = 0, k = 0; i < nTabla && ok; i++) {
         if (!tabla[i].pendiente)
             continue;
         char origen[MAX_PATH], destino[MAX_PATH];
@@ -311,54 +342,73 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int n
         // Room for the ".tmp" of the copy.
         if (!Formar(destino, sizeof destino, "%s\\%s.bin", carpetaA, tabla[i].sha) ||
             lstrlenA(destino) > MAX_PATH - 5) {
-            resultado = Fracaso("ruta de SALIDA demasiado larga: %s", carpetaA);
+            Fracaso("ruta de SALIDA demasiado larga: %s", carpetaA);
+            ok = 0;
             break;
         }
         // A body left by an earlier run is kept only when its bytes are right.
         ULONGLONG visto, antes = BytesHechos();
         if (ComprobarCuerpo(destino, tabla[i].tam, tabla[i].sha, &visto) == CUERPO_BIEN) {
-            yaEstaban++;
+            (*yaEstaban)++;
         } else {
             FijarBytes(antes);
-            resultado = CopiarCuerpo(&tabla[i], origen, destino);
+            ok = CopiarCuerpo(&tabla[i], origen, destino);
         }
     }
     TerminarTarea();
-    if (resultado)
-        return resultado;
+    return ok;
+}
 
+// The manifest's text of `largo` bytes, signed, written last under its final name.
+static int EscribirManifiesto(ULONGLONG largo)
+{
     char *texto = (char *)Pedir((SIZE_T)largo + 1);
-    if (!texto)
-        return Fracaso("sin memoria");
+    if (!texto) {
+        Fracaso("sin memoria");
+        return 0;
+    }
     int cap = (int)largo + 1, lleno = 0;
-    Formar(texto, cap, "BRMM 1\nversion %lu\n", version);
+    Formar(texto, cap, CABECERA_MANIFIESTO "\n" PALABRA_VERSION "%lu\n", version);
     lleno = lstrlenA(texto);
-    for (int i = 0; i < nOcultos_; i++, lleno += lstrlenA(texto + lleno))
-        Formar(texto + lleno, cap - lleno, "oculto %s\n", ocultos_[i]);
-    for (int i = 0; i < nBorrar_; i++, lleno += lstrlenA(texto + lleno))
-        Formar(texto + lleno, cap - lleno, "borrar %s\n", borrar_[i]);
+    for (int i = 0; i < nOcultos; i++, lleno += lstrlenA(texto + lleno))
+        Formar(texto + lleno, cap - lleno, PALABRA_OCULTO "%s\n", ocultos[i]);
+    for (int i = 0; i < nBorrar; i++, lleno += lstrlenA(texto + lleno))
+        Formar(texto + lleno, cap - lleno, PALABRA_BORRAR "%s\n", borrar[i]);
     for (int i = 0; i < nTabla; i++, lleno += lstrlenA(texto + lleno))
-        Formar(texto + lleno, cap - lleno, "%s|%I64u|%s\n", tabla[i].ruta, tabla[i].tam, tabla[i].sha);
+        Formar(texto + lleno, cap - lleno, FORMATO_ENTRADA, tabla[i].ruta, tabla[i].tam, tabla[i].sha);
 
     BYTE resumen[32], firma[64];
     int firmado = (ULONGLONG)lleno + LARGO_LINEA_FIRMA == largo && Resumir(texto, (DWORD)lleno, resumen) &&
                   Firmar(clave, resumen, firma);
-    char etiqueta[26];
-    EtiquetaClave(clave, etiqueta);
     if (!firmado) {
         Soltar(texto);
-        return Fracaso("no se pudo firmar el manifiesto con %s", rutaClave);
+        Fracaso("no se pudo firmar el manifiesto con %s", rutaClave);
+        return 0;
     }
-    lstrcpynA(texto + lleno, "firma ", cap - lleno);
-    AHex(firma, 64, texto + lleno + 6);
-    lstrcpynA(texto + lleno + 134, "\n", cap - lleno - 134);
+    EscribirLineaFirma(texto + lleno, firma);
 
+    char ruta[MAX_PATH];
     Unir(ruta, salida, "manifiesto.txt");
     int escrito = EscribirSeguro(ruta, texto, (DWORD)largo);
     DWORD error = GetLastError();
     Soltar(texto);
-    if (!escrito)
-        return Fracaso("no se pudo escribir %s (error %lu)", ruta, error);
+    if (!escrito) {
+        Fracaso("no se pudo escribir %s (error %lu)", ruta, error);
+        return 0;
+    }
+    return 1;
+}
+
+// A release whose arguments have been read, step by step; the exit status.
+static int Publicar(void)
+{
+    ULONGLONG largo = 0, bytes = 0;
+    int cuerpos = 0, yaEstaban = 0;
+    if (!ComprobarPedido() || !CargarClave() || !Listar(&largo) || !Resumirlos() || !ElegirCuerpos(&cuerpos, &bytes) ||
+        !EscribirCuerpos(cuerpos, bytes, &yaEstaban) || !EscribirManifiesto(largo))
+        return 1;
+    char etiqueta[26];
+    EtiquetaClave(clave, etiqueta);
     Escribir(STD_OUTPUT_HANDLE, "version %lu: %d archivos, %d cuerpos (%d ya estaban), manifiesto de %I64u bytes\n",
              version, nTabla, cuerpos, yaEstaban, largo);
     Escribir(STD_OUTPUT_HANDLE, "firmado con %s\n", etiqueta);
@@ -367,45 +417,44 @@ static int Publicar(DWORD version, const char *rutaClave, char **ocultos_, int n
 
 int ComandoRelease(int argc, char **argv)
 {
-    const char *version = NULL, *rutaClave = NULL;
-    char **ocultos_ = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
-    char **borrar_ = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
-    if (!ocultos_ || !borrar_) {
-        Soltar(ocultos_);
-        Soltar(borrar_);
+    const char *textoVersion = NULL;
+    ocultos = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    borrar = (char **)Pedir((SIZE_T)(argc + 1) * sizeof(char *));
+    if (!ocultos || !borrar) {
+        Soltar(ocultos);
+        Soltar(borrar);
         return Fracaso("sin memoria");
     }
-    int nOcultos_ = 0, nBorrar_ = 0, posicionales = 0, uso = 0;
+    int posicionales = 0, uso = 0;
     const char *rutas[2] = {NULL, NULL};
     for (int i = 0; i < argc && !uso; i++) {
         const char *valor = i + 1 < argc ? argv[i + 1] : NULL;
         if (!strcmp(argv[i], "--version") && valor)
-            version = argv[++i];
+            textoVersion = argv[++i];
         else if (!strcmp(argv[i], "--clave") && valor)
             rutaClave = argv[++i];
         else if (!strcmp(argv[i], "--oculto") && valor)
-            ocultos_[nOcultos_++] = argv[++i];
+            ocultos[nOcultos++] = argv[++i];
         else if (!strcmp(argv[i], "--borrar") && valor)
-            borrar_[nBorrar_++] = argv[++i];
+            borrar[nBorrar++] = argv[++i];
         else if (argv[i][0] != '-' && posicionales < 2)
             rutas[posicionales++] = argv[i];
         else
             uso = 1;
     }
     int codigo;
-    DWORD v = 0;
-    if (uso || posicionales != 2 || !version || !rutaClave) {
+    if (uso || posicionales != 2 || !textoVersion || !rutaClave) {
         Uso();
         codigo = 2;
-    } else if (!LeerVersion(version, &v)) {
-        codigo = Fracaso("--version %s: se espera un numero de 1 a 4294967295", version);
+    } else if (!LeerVersion(textoVersion, &version)) {
+        codigo = Fracaso("--version %s: se espera un numero de 1 a 4294967295", textoVersion);
     } else if (!RutaAbsoluta(rutas[0], juego) || !RutaAbsoluta(rutas[1], salida)) {
         codigo = Fracaso("ruta demasiado larga");
     } else {
-        codigo = Publicar(v, rutaClave, ocultos_, nOcultos_, borrar_, nBorrar_);
+        codigo = Publicar();
     }
-    Soltar(ocultos_);
-    Soltar(borrar_);
+    Soltar(ocultos);
+    Soltar(borrar);
     Soltar(tabla);
     tabla = NULL;
     SecureZeroMemory(clave, sizeof clave);

@@ -20,82 +20,60 @@ static void Problema(const char *formato, ...)
     problemas++;
 }
 
-// As the engine: the last line that begins with "firma " and 128 digits; the signed text is
-// everything before it.
-static char *LineaDeFirma(char *texto, DWORD largo)
-{
-    for (char *p = texto + largo - 1; p > texto; p--)
-        if (p[-1] == '\n' && strncmp(p, "firma ", 6) == 0)
-            return EsHex(p + 6, 128) ? p : NULL;
-    return NULL;
-}
-
-// The lines after the signature was taken off; entries go into `ent` for the body checks.
-static DWORD LeerLineas(char *texto, Entrada *ent_, int *nEnt_)
+// The lines after the signature was taken off, read by the engine's classifier; entries go
+// into `ent` for the body checks. Every bad line is reported, not only the first.
+static DWORD LeerLineas(char *texto, Entrada *ent, int *nEnt)
 {
     DWORD version = 0;
     int cabecera = 0;
     for (char *p = texto; *p;) {
-        char *linea = p;
-        char *fin = strchr(p, '\n');
-        p = fin ? fin + 1 : p + strlen(p);
-        if (fin)
-            *fin = 0;
-        char *cr = strchr(linea, '\r');
-        if (cr)
-            *cr = 0;
+        char *linea = SiguienteLinea(&p);
         if (!cabecera) {
-            if (strcmp(linea, "BRMM 1") != 0) {
+            const char *formato;
+            if (LeerCabecera(linea, &formato) != 1) {
                 Problema("no es un manifiesto de formato 1: %s", linea);
                 return 0;
             }
             cabecera = 1;
-        } else if (strncmp(linea, "version ", 8) == 0) {
-            ULONGLONG v;
-            if (!LeerNumero(linea + 8, &v))
-                Problema("version invalida: %s", linea + 8);
-            version = (DWORD)v;
-        } else if (strncmp(linea, "oculto ", 7) == 0 || strncmp(linea, "borrar ", 7) == 0) {
+            continue;
+        }
+        LineaManifiesto l;
+        ClasificarLinea(linea, &l);
+        if (l.clase == LINEA_VERSION || l.clase == LINEA_VERSION_MALA) {
+            if (l.clase == LINEA_VERSION_MALA)
+                Problema("version invalida: %s", l.texto);
+            version = (DWORD)l.numero;
+        } else if (l.clase == LINEA_RUTA_MALA) {
             // The engine drops such a line without a word.
-            if (!RutaValida(linea + 7))
-                Problema("ruta invalida, el actualizador no la usara: %s", linea);
-        } else if (strchr(linea, '|')) {
-            char *barra1 = strchr(linea, '|');
-            char *barra2 = strchr(barra1 + 1, '|');
-            Entrada *e = &ent_[*nEnt_];
-            if (barra2)
-                *barra1 = *barra2 = 0;
-            if (!barra2 || !RutaValida(linea) || !LeerNumero(barra1 + 1, &e->tam) || strlen(barra2 + 1) != 64 ||
-                !EsHex(barra2 + 1, 64)) {
-                if (barra2)
-                    *barra1 = *barra2 = '|';
-                Problema("entrada invalida: %s", linea);
-                continue;
-            }
-            lstrcpynA(e->ruta, linea, sizeof e->ruta);
-            lstrcpynA(e->sha, barra2 + 1, sizeof e->sha);
-            (*nEnt_)++;
+            Problema("ruta invalida, el actualizador no la usara: %s", linea);
+        } else if (l.clase == LINEA_SIN_CAMPOS || l.clase == LINEA_ENTRADA_MALA) {
+            Problema("entrada invalida: %s", linea);
+        } else if (l.clase == LINEA_ENTRADA) {
+            Entrada *e = &ent[(*nEnt)++];
+            lstrcpynA(e->ruta, l.texto, l.largoRuta + 1);
+            e->tam = l.numero;
+            lstrcpynA(e->sha, l.sha, sizeof e->sha);
         }
     }
-    if (version == 0 || *nEnt_ == 0)
+    if (version == 0 || *nEnt == 0)
         Problema("manifiesto incompleto: %s", version == 0 ? "sin version" : "sin archivos");
     return version;
 }
 
 // Each body once, however many entries share its content.
-static void ComprobarCuerpos(const char *salida, Entrada *ent_, int nEnt_)
+static void ComprobarCuerpos(const char *salida, Entrada *ent, int nEnt)
 {
     Indice porSha;
-    int conIndice = CrearIndice(&porSha, ent_[0].sha, nEnt_, sizeof(Entrada));
+    int conIndice = CrearIndice(&porSha, ent[0].sha, nEnt, sizeof(Entrada));
     ULONGLONG todo = 0;
-    for (int i = 0; i < nEnt_; i++)
-        todo += ent_[i].tam;
-    EmpezarTarea(L"comprobando cuerpos", nEnt_, todo);
-    for (int i = 0; i < nEnt_; i++) {
-        const Entrada *e = &ent_[i];
+    for (int i = 0; i < nEnt; i++)
+        todo += ent[i].tam;
+    EmpezarTarea(L"comprobando cuerpos", nEnt, todo);
+    for (int i = 0; i < nEnt; i++) {
+        const Entrada *e = &ent[i];
         AvanzarTarea(i + 1);
         int j = conIndice ? PrimeroEnIndice(&porSha, e->sha) : 0;
-        while (j >= 0 && j < i && !(strcmp(ent_[j].sha, e->sha) == 0 && ent_[j].tam == e->tam))
+        while (j >= 0 && j < i && !(strcmp(ent[j].sha, e->sha) == 0 && ent[j].tam == e->tam))
             j = conIndice ? SiguienteEnIndice(&porSha, j) : j + 1;
         if (j >= 0 && j < i) {
             SumarBytes(e->tam);
@@ -122,43 +100,38 @@ static void ComprobarCuerpos(const char *salida, Entrada *ent_, int nEnt_)
 
 static int Verificar(const char *salida, char *texto, DWORD largo, const BYTE publica[LARGO_PUBLICA])
 {
-    if (strlen(texto) != largo) {
-        Problema("manifiesto con bytes nulos");
+    BYTE firma[64], resumen[32];
+    DWORD firmado = 0;
+    const char *motivo = SepararFirma(texto, largo, firma, &firmado);
+    if (motivo) {
+        Problema("%s", motivo);
         return 1;
     }
-    char *firma = LineaDeFirma(texto, largo);
-    if (!firma) {
-        Problema("manifiesto sin firma");
-        return 1;
-    }
-    BYTE bytes[64], resumen[32];
-    DeHex(firma + 6, bytes, 64);
-    if (!Resumir(texto, (DWORD)(firma - texto), resumen))
+    if (!Resumir(texto, firmado, resumen))
         return Fracaso("SHA-256 no disponible");
-    int correcta = FirmaCorrecta(publica, resumen, bytes);
+    int correcta = FirmaCorrecta(publica, resumen, firma);
     if (correcta < 0)
         return Fracaso("la clave publica no es un punto de P-256");
     if (!correcta)
         Problema("firma invalida");
-    *firma = 0;
 
     // One more record than there are line feeds bounds the table.
     int lineas = 1;
     for (const char *p = texto; *p; p++)
         lineas += *p == '\n';
-    Entrada *ent_ = (Entrada *)Pedir((SIZE_T)lineas * sizeof(Entrada));
-    if (!ent_)
+    Entrada *ent = (Entrada *)Pedir((SIZE_T)lineas * sizeof(Entrada));
+    if (!ent)
         return Fracaso("sin memoria");
-    int nEnt_ = 0;
-    DWORD version = LeerLineas(texto, ent_, &nEnt_);
-    if (nEnt_ > 0)
-        ComprobarCuerpos(salida, ent_, nEnt_);
-    Soltar(ent_);
+    int nEnt = 0;
+    DWORD version = LeerLineas(texto, ent, &nEnt);
+    if (nEnt > 0)
+        ComprobarCuerpos(salida, ent, nEnt);
+    Soltar(ent);
     if (problemas) {
         Escribir(STD_OUTPUT_HANDLE, "release con %d problemas\n", problemas);
         return 1;
     }
-    Escribir(STD_OUTPUT_HANDLE, "release correcta: version %lu, %d archivos\n", version, nEnt_);
+    Escribir(STD_OUTPUT_HANDLE, "release correcta: version %lu, %d archivos\n", version, nEnt);
     return 0;
 }
 
@@ -169,7 +142,7 @@ int ComandoVerificar(int argc, char **argv)
         return 2;
     }
     BYTE publica[LARGO_PUBLICA];
-    if (LeerClave(argv[2], publica, LARGO_PUBLICA))
+    if (!LeerClave(argv[2], publica, LARGO_PUBLICA))
         return 1;
     char salida[MAX_PATH], ruta[MAX_PATH];
     if (!RutaAbsoluta(argv[0], salida))

@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <tlhelp32.h>
 
 std::vector<std::string> lineas;
 std::vector<Evento> eventos;
@@ -197,6 +198,33 @@ DWORD EsperarProceso(HANDLE proceso)
     return codigo;
 }
 
+bool Hasta(const std::function<bool()> &condicion, DWORD plazoMs)
+{
+    ULONGLONG fin = GetTickCount64() + plazoMs;
+    for (;;) {
+        if (condicion())
+            return true;
+        if (GetTickCount64() >= fin)
+            return false;
+        Sleep(20);
+    }
+}
+
+bool EnFoto(HANDLE proceso)
+{
+    DWORD id = GetProcessId(proceso);
+    HANDLE foto = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (foto == INVALID_HANDLE_VALUE)
+        return false;
+    bool hay = false;
+    PROCESSENTRY32 p;
+    p.dwSize = sizeof p;
+    for (BOOL sigue = Process32First(foto, &p); sigue && !hay; sigue = Process32Next(foto, &p))
+        hay = p.th32ProcessID == id;
+    CloseHandle(foto);
+    return hay;
+}
+
 void Sha256(const void *datos, size_t largo, unsigned char resumen[32])
 {
     BCRYPT_ALG_HANDLE alg = NULL;
@@ -213,11 +241,8 @@ std::string ShaHex(const std::string &datos)
 {
     unsigned char r[32];
     Sha256(datos.data(), datos.size(), r);
-    std::string hex;
-    for (unsigned char b : r) {
-        hex += "0123456789abcdef"[b >> 4];
-        hex += "0123456789abcdef"[b & 15];
-    }
+    char hex[65];
+    AHex(r, 32, hex);
     return hex;
 }
 
@@ -238,12 +263,7 @@ MotorConectado::~MotorConectado()
 
 int CargarManifiesto(const std::string &firmado)
 {
-    Soltar(ent);
-    Soltar(ocultos);
-    Soltar(borrar);
-    ent = NULL;
-    ocultos = borrar = NULL;
-    nEnt = nOcultos = nBorrar = 0;
+    SoltarTablas();
     std::vector<char> texto(firmado.begin(), firmado.end());
     texto.push_back(0);
     return ComprobarManifiesto(texto.data(), (DWORD)firmado.size());

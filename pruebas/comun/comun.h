@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,8 @@ struct MotorConectado {
     ~MotorConectado();
 };
 
-// Parses a signed manifest into the engine's tables as a run does (after Liberar of any
-// earlier tables); returns the check's result.
+// Parses a signed manifest into the engine's tables as a run does, after every earlier table
+// and count was released (SoltarTablas); returns the check's result.
 int CargarManifiesto(const std::string &firmado);
 
 // The Linux path Wine gives a Windows path (wine_get_unix_file_name); "" when it cannot.
@@ -94,5 +95,10 @@ std::string Herramienta(const char *relativa);
 HANDLE Ayudante(const std::string &argumentos, const std::string &salida = "");
 // Waits for a process and returns its exit code, closing the handle.
 DWORD EsperarProceso(HANDLE proceso);
+// Polls `condicion` until it holds or `plazoMs` have passed; whether it held. A loaded machine
+// then only makes a test slower, never lets it pass without the condition.
+bool Hasta(const std::function<bool()> &condicion, DWORD plazoMs = 10000);
+// Whether the process of this handle shows in a process snapshot (where the engine looks).
+bool EnFoto(HANDLE proceso);
 
 #endif

@@ -27,22 +27,19 @@ std::string FirmaHex(const std::string &texto)
         ADD_FAILURE() << "cannot sign with the test key";
         return std::string(128, '0');
     }
-    std::string hex;
-    for (unsigned char b : firma) {
-        hex += "0123456789abcdef"[b >> 4];
-        hex += "0123456789abcdef"[b & 15];
-    }
+    char hex[129];
+    AHex(firma, 64, hex);
     return hex;
 }
 
 std::string Firmado(const std::string &texto)
 {
-    return texto + "firma " + FirmaHex(texto) + "\n";
+    return texto + PALABRA_FIRMA + FirmaHex(texto) + "\n";
 }
 
-std::string Manifiesto(unsigned long version, const std::string &lineas)
+std::string Manifiesto(unsigned long version, const std::string &entradas)
 {
-    return Firmado("BRMM 1\nversion " + std::to_string(version) + "\n" + lineas);
+    return Firmado(CABECERA_MANIFIESTO "\n" PALABRA_VERSION + std::to_string(version) + "\n" + entradas);
 }
 
 std::string LineaEntrada(const std::string &ruta, const std::string &contenido)

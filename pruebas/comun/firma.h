@@ -12,6 +12,6 @@ std::string Firmado(const std::string &texto);
 // The manifest's entry line for a file of this path and content: "ruta|size|digest\n".
 std::string LineaEntrada(const std::string &ruta, const std::string &contenido);
 // A signed manifest of the given version holding the given entry lines ("path|size|digest").
-std::string Manifiesto(unsigned long version, const std::string &lineas);
+std::string Manifiesto(unsigned long version, const std::string &entradas);
 
 #endif

@@ -49,20 +49,30 @@ preparar() {
   echo "http://127.0.0.1:$1/" >"$instalado/Recursos/Avanzado/ServidorDescargas.txt"
 }
 
+# Runs a command until it succeeds or SECONDS seconds have passed: hasta SECONDS COMMAND...
+hasta() {
+  local fin=$(($(date +%s%N) + $1 * 1000000000))
+  shift
+  until "$@"; do
+    [ "$(date +%s%N)" -lt "$fin" ] || return 1
+    sleep 0.1
+  done
+}
 # Colour of one pixel, as #RRGGBB.
 pixel() { convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -1; }
 # The window's pixel (x, y) in a screenshot shows the picture's pixel (px, py). A busy machine
-# may paint late, so a mismatch is looked at again in fresh screenshots for a few seconds.
+# may paint late, so a mismatch is looked at again in fresh screenshots for up to 5 seconds.
 igual() {
   local nombre=$1 x=$2 y=$3 imagen=$4 px=$5 py=$6
-  local visto esperado _
+  local visto esperado
   esperado=$(pixel "$raiz/res/$imagen" "$px" "$py")
-  for _ in $(seq 15); do
+  mismoPixel() {
     visto=$(pixel "$capturas/$nombre.png" $((vx + x)) $((vy + y)))
-    [ "$visto" = "$esperado" ] && break
-    sleep 0.2
+    [ "$visto" = "$esperado" ] && return 0
     captura "$nombre"
-  done
+    return 1
+  }
+  hasta 5 mismoPixel || visto=$(pixel "$capturas/$nombre.png" $((vx + x)) $((vy + y)))
   if [ "$visto" = "$esperado" ]; then bien "$nombre: ($x,$y) shows $imagen"; else mal "$nombre: ($x,$y) is $visto, $imagen has $esperado"; fi
 }
 # A point of a button whose three images all differ there.
@@ -122,23 +132,20 @@ igual apretado-vuelta $((292 + ix)) $((106 + iy)) instalar2.bmp "$ix" "$iy"
 xdotool mouseup 1
 
 # ---- installing: the bar moves, a close request is refused, a press elsewhere drags ----
-sleep 2
 captura instalando
-recorte instalando
-igual instalando $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
 igual instalando 30 78 barra.bmp 5 9
+igual instalando $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
+recorte instalando
 # Keys go to the focused window through the X server: Wine ignores synthetic key events.
 xdotool windowfocus "$ventana" key alt+F4; sleep 0.5
 existe '^Instalar Brumaria$' && bien "close request refused while installing" || mal "the window closed while installing"
 xdotool mousemove $((vx + 200)) $((vy + 30)) mousedown 1 mousemove $((vx + 260)) $((vy + 70)) mouseup 1
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$ventana")"
-[ "$X" != "$vx" ] || [ "$Y" != "$vy" ] && bien "dragged to ($X, $Y)" || mal "a press outside the buttons did not drag"
+movida() { eval "$(xdotool getwindowgeometry --shell "$ventana")"; [ "$X" != "$vx" ] || [ "$Y" != "$vy" ]; }
+hasta 5 movida && bien "dragged to ($X, $Y)" || mal "a press outside the buttons did not drag"
 
 if esperarFin; then bien "the window closed by itself"; else mal "the window did not close"; fi
-sleep 2
 cmp -s "$juego/Recursos/datos.pak" "$instalado/Recursos/datos.pak" && bien "files installed" || mal "datos.pak differs"
-[ -f "$instalado/lanzado.txt" ] && bien "launcher started" || mal "launcher not started"
+hasta 10 test -f "$instalado/lanzado.txt" && bien "launcher started" || mal "launcher not started"
 [ -f "$escritorio/Brumaria.lnk" ] && bien "desktop shortcut" || mal "no desktop shortcut"
 "$wine" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\BRM' /v DisplayName "$vistaReg" 2>/dev/null | grep -q Brumaria &&
   bien "uninstall entry" || mal "no uninstall entry"
