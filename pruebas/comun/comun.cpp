@@ -284,6 +284,22 @@ std::string RutaUnix(const std::string &ruta)
     return r;
 }
 
+typedef WCHAR *(CDECL *RutaWindowsFn)(const char *);
+
+std::string RutaWindows(const std::string &ruta)
+{
+    RutaWindowsFn dos =
+        (RutaWindowsFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
+    if (!dos)
+        return "";
+    WCHAR *w = dos(ruta.c_str());
+    char r[MAX_PATH];
+    if (!w || !WideCharToMultiByte(CP_ACP, 0, w, -1, r, sizeof r, NULL, NULL))
+        r[0] = 0;
+    HeapFree(GetProcessHeap(), 0, w);
+    return r;
+}
+
 bool EnlaceCarpeta(const std::string &enlace, const std::string &destino)
 {
     std::string desde = RutaUnix(destino), hacia = RutaUnix(enlace);

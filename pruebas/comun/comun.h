@@ -70,6 +70,8 @@ int CargarManifiesto(const std::string &firmado);
 
 // The Linux path Wine gives a Windows path (wine_get_unix_file_name); "" when it cannot.
 std::string RutaUnix(const std::string &ruta);
+// The Windows path Wine gives a Linux path (wine_get_dos_file_name); "" when it cannot.
+std::string RutaWindows(const std::string &ruta);
 
 // Makes `enlace` a folder link to `destino` (both inside the test's own tree), as a Linux
 // symbolic link, which Wine reports as a folder with a reparse point. False when it cannot.
