@@ -14,6 +14,14 @@ capturas=$build/capturas
 # Inside the build folder: the 32-bit programs run in a tree that sees the work tree, not /tmp.
 tmp=$(mktemp -d "$build/ventana.XXXXXX")
 source "$raiz/scripts/ventana-comun.sh"
+# The window's geometry, from the header the installer is built with: ANCHO_VENTANA, BARRA_X,
+# BOTON_Y, INSTALAR_X and the rest become shell variables.
+eval "$(sed -n 's/^#define \([A-Z_]*\) \([0-9][0-9]*\)$/\1=\2/p' "$raiz/res/recursos.h")"
+# Points in the window: the middle of each button, the gap between them at the buttons' height,
+# a point of the title (outside the buttons, to drag by) and one inside the bar's track.
+instalarX=$((INSTALAR_X + BOTON_ANCHO / 2)) salirX=$((SALIR_X + BOTON_ANCHO / 2)) botonesY=$((BOTON_Y + BOTON_ALTO / 2))
+medioX=$((ANCHO_VENTANA / 2)) tituloY=30
+barraX=$((BARRA_X + 5)) barraY=$((BARRA_Y + BARRA_ALTO / 2))
 
 fallos=0
 bien() { echo "ok: $*"; }
@@ -78,7 +86,7 @@ igual() {
 # A point of a button whose three images all differ there.
 distinto() {
   local base=$1 x y
-  for x in $(seq 10 76); do
+  for x in $(seq 10 $((BOTON_ANCHO - 11))); do
     for y in 8 12 15 18 21; do
       local a b c
       a=$(pixel "$raiz/res/${base}0.bmp" "$x" "$y")
@@ -90,56 +98,68 @@ distinto() {
 }
 read -r ix iy <<<"$(distinto instalar)"
 read -r sx sy <<<"$(distinto salir)"
+# The install or exit button shows its image N (0 normal, 1 hover, 2 pressed): enInstalar NAME N
+enInstalar() { igual "$1" $((INSTALAR_X + ix)) $((BOTON_Y + iy)) "instalar$2.bmp" "$ix" "$iy"; }
+enSalir() { igual "$1" $((SALIR_X + sx)) $((BOTON_Y + sy)) "salir$2.bmp" "$sx" "$sy"; }
+# Moves the mouse to a point of the window, then runs the rest as further xdotool commands.
+raton() { xdotool mousemove $((vx + $1)) $((vy + $2)) "${@:3}"; }
 
 # ---- the idle window ----
 preparar "$puerto"
 arrancar "$instalador"
-if [ "$WIDTH" = 400 ] && [ "$HEIGHT" = 150 ] && [ "$vx" = 312 ] && [ "$vy" = 309 ]; then
-  bien "window 400 x 150 at (312, 309), centred"
+read -r pantallaX pantallaY <<<"$(xdotool getdisplaygeometry)"
+centroX=$(((pantallaX - ANCHO_VENTANA) / 2)) centroY=$(((pantallaY - ALTO_VENTANA) / 2))
+if [ "$WIDTH" = "$ANCHO_VENTANA" ] && [ "$HEIGHT" = "$ALTO_VENTANA" ] && [ "$vx" = "$centroX" ] && [ "$vy" = "$centroY" ]; then
+  bien "window $WIDTH x $HEIGHT at ($vx, $vy), centred"
 else
-  mal "window ${WIDTH} x ${HEIGHT} at ($vx, $vy)"
+  mal "window ${WIDTH} x ${HEIGHT} at ($vx, $vy), not $ANCHO_VENTANA x $ALTO_VENTANA at ($centroX, $centroY)"
 fi
-xdotool mousemove $((vx + 200)) $((vy + 30)); sleep 0.5
+# Every check below looks again in fresh screenshots until the window shows what it should (or
+# igual's deadline passes), so a move of the mouse needs no pause before its screenshot; the
+# cut-out window is saved after the checks, from the screenshot that passed them.
+raton "$medioX" "$tituloY"
 captura inicial
-recorte inicial
-igual inicial 200 10 fondo.bmp 200 10
+igual inicial "$medioX" 10 fondo.bmp "$medioX" 10
 igual inicial 5 75 fondo.bmp 5 75
-igual inicial 100 78 fondo.bmp 100 78            # the empty track
-igual inicial 200 60 fondo.bmp 200 60
-igual inicial $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
-igual inicial $((24 + sx)) $((106 + sy)) salir0.bmp "$sx" "$sy"
+igual inicial "$barraX" "$barraY" fondo.bmp "$barraX" "$barraY"   # the empty track
+igual inicial "$medioX" 60 fondo.bmp "$medioX" 60
+enInstalar inicial 0
+enSalir inicial 0
+recorte inicial
 
 # ---- hover and press ----
-xdotool mousemove $((vx + 335)) $((vy + 120)); sleep 0.5
+raton "$instalarX" "$botonesY"
 captura hover
+enInstalar hover 1
+enSalir hover 0
 recorte hover
-igual hover $((292 + ix)) $((106 + iy)) instalar1.bmp "$ix" "$iy"
-igual hover $((24 + sx)) $((106 + sy)) salir0.bmp "$sx" "$sy"
-xdotool mousemove $((vx + 60)) $((vy + 120)); sleep 0.5
+raton "$salirX" "$botonesY"
 captura hover-salir
-igual hover-salir $((24 + sx)) $((106 + sy)) salir1.bmp "$sx" "$sy"
-igual hover-salir $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
+enSalir hover-salir 1
+enInstalar hover-salir 0
 
-xdotool mousemove $((vx + 335)) $((vy + 120)) mousedown 1; sleep 0.5
+raton "$instalarX" "$botonesY" mousedown 1
 captura apretado
-igual apretado $((292 + ix)) $((106 + iy)) instalar2.bmp "$ix" "$iy"
-xdotool mousemove $((vx + 200)) $((vy + 120)); sleep 0.5
+enInstalar apretado 2
+raton "$medioX" "$botonesY"
 captura apretado-fuera
-igual apretado-fuera $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
-xdotool mousemove $((vx + 335)) $((vy + 120)); sleep 0.5
+enInstalar apretado-fuera 0
+raton "$instalarX" "$botonesY"
 captura apretado-vuelta
-igual apretado-vuelta $((292 + ix)) $((106 + iy)) instalar2.bmp "$ix" "$iy"
+enInstalar apretado-vuelta 2
 xdotool mouseup 1
 
 # ---- installing: the bar moves, a close request is refused, a press elsewhere drags ----
 captura instalando
-igual instalando 30 78 barra.bmp 5 9
-igual instalando $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
+igual instalando "$barraX" "$barraY" barra.bmp $((barraX - BARRA_X)) $((barraY - BARRA_Y))
+enInstalar instalando 0
 recorte instalando
-# Keys go to the focused window through the X server: Wine ignores synthetic key events.
+# Keys go to the focused window through the X server: Wine ignores synthetic key events. The
+# check is that nothing happens, which has no condition to poll: the request gets a fixed time
+# to arrive before the window is looked for.
 xdotool windowfocus "$ventana" key alt+F4; sleep 0.5
 existe '^Instalar Brumaria$' && bien "close request refused while installing" || mal "the window closed while installing"
-xdotool mousemove $((vx + 200)) $((vy + 30)) mousedown 1 mousemove $((vx + 260)) $((vy + 70)) mouseup 1
+raton "$medioX" "$tituloY" mousedown 1 mousemove $((vx + medioX + 60)) $((vy + tituloY + 40)) mouseup 1
 movida() { eval "$(xdotool getwindowgeometry --shell "$ventana")"; [ "$X" != "$vx" ] || [ "$Y" != "$vy" ]; }
 hasta 5 movida && bien "dragged to ($X, $Y)" || mal "a press outside the buttons did not drag"
 
@@ -153,15 +173,16 @@ hasta 10 test -f "$instalado/lanzado.txt" && bien "launcher started" || mal "lau
 # ---- failure: the dialog, Cancel leaves the window idle with an empty bar ----
 preparar $((puerto + 1))   # nothing listens there
 arrancar "$instalador"
-xdotool mousemove $((vx + 335)) $((vy + 120)) click 1
-dialogo() {
-  for _ in $(seq 200); do
-    dialogo=$(xdotool search --onlyvisible --name '^Brumaria$' | head -1)
-    [ -n "$dialogo" ] && { sleep 0.5; return 0; }
-    sleep 0.1
-  done
-  return 1
+raton "$instalarX" "$botonesY" click 1
+# Waits up to 20 seconds for the failure dialog and sets dialogo. Once it is shown, a short fixed
+# pause lets it settle before it is photographed and clicked: there is nothing to poll for that,
+# since Wine gives the box's buttons no X windows and the X input focus stays with the pointer.
+hayDialogo() {
+  dialogo=$(xdotool search --onlyvisible --name '^Brumaria$' | head -1)
+  [ -n "$dialogo" ]
 }
+dialogo() { hasta 20 hayDialogo && sleep 0.5; }
+sinDialogo() { ! existe '^Brumaria$'; }
 if dialogo; then bien "failure dialog shown"; else mal "no failure dialog"; fi
 captura error
 recorte error
@@ -170,25 +191,24 @@ recorte error
 boton() {
   eval "$(xdotool getwindowgeometry --shell --prefix D "$dialogo")"
   xdotool mousemove $((DX + $1)) $((DY + 68)) sleep 0.3 mousedown 1 sleep 0.3 mouseup 1
-  for _ in $(seq 50); do existe '^Brumaria$' || return 0; sleep 0.1; done
-  return 1
+  hasta 5 sinDialogo
 }
 # Retry: a new run, which fails the same way.
 boton 133 && dialogo && bien "Retry ran again" || mal "Retry did not run again"
 boton 235
 existe '^Brumaria$' && mal "the dialog stayed" || bien "Cancel closed the dialog"
 captura cancelado
-igual cancelado 30 78 fondo.bmp 30 78
-igual cancelado $((292 + ix)) $((106 + iy)) instalar0.bmp "$ix" "$iy"
+igual cancelado "$barraX" "$barraY" fondo.bmp "$barraX" "$barraY"
+enInstalar cancelado 0
 # Both buttons answer again.
-xdotool mousemove $((vx + 335)) $((vy + 120)); sleep 0.5
+raton "$instalarX" "$botonesY"
 captura cancelado-hover
-igual cancelado-hover $((292 + ix)) $((106 + iy)) instalar1.bmp "$ix" "$iy"
+enInstalar cancelado-hover 1
 # Idle again: the same close request that was refused during the install now closes it.
 xdotool windowfocus "$ventana" key alt+F4
 esperarFin && bien "a close request closes the idle window" || mal "the idle window ignored a close request"
 arrancar "$instalador"
-xdotool mousemove $((vx + 60)) $((vy + 120)) click 1
+raton "$salirX" "$botonesY" click 1
 esperarFin && bien "SALIR closes the window" || mal "SALIR did not close the window"
 
 echo "screenshots: $capturas"
