@@ -1,12 +1,6 @@
-# The shipped product: 32-bit Windows, built with the posix-threads variant of mingw-w64.
-set(CMAKE_SYSTEM_NAME Windows)
+# The shipped product: 32-bit Windows. Its test programs run under the 32-bit Wine of
+# scripts/win32 (a chroot with qemu-i386).
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under the 32-bit Wine of scripts/win32 (a chroot with qemu-i386).
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/win32)
+set(BRM_TRIPLETE i686-w64-mingw32)
+set(BRM_EMULADOR win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-comun.cmake)

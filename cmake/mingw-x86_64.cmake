@@ -1,12 +1,5 @@
-# The same sources for 64-bit Windows: what the tests run, under 64-bit Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# The same sources for 64-bit Windows, whose test programs run under the host's 64-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run through Wine with the build's own prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine)
+set(BRM_TRIPLETE x86_64-w64-mingw32)
+set(BRM_EMULADOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-comun.cmake)
