@@ -90,12 +90,12 @@ struct Https : ::testing::Test {
     // Writes a signed release into the servers' root: the manifest and one body per content.
     void Publicar(DWORD version, const Archivos &archivos)
     {
-        std::string lineas;
+        std::string entradas;
         for (const auto &[ruta, contenido] : archivos) {
-            lineas += LineaEntrada(ruta, contenido);
+            entradas += LineaEntrada(ruta, contenido);
             EscribirArchivo(Raiz() + "\\a\\" + ShaHex(contenido) + ".bin", contenido);
         }
-        EscribirArchivo(Raiz() + "\\manifiesto.txt", Manifiesto(version, lineas));
+        EscribirArchivo(Raiz() + "\\manifiesto.txt", Manifiesto(version, entradas));
     }
     int Correr(const std::string &url, int instalar)
     {
