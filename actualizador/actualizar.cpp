@@ -177,7 +177,11 @@ static int Fases(int vieja)
     int resultado = ObtenerManifiesto();
     if (resultado)
         return resultado;
-    LeerRecordados();
+    // A repair run trusts no cache line: every file of the right size is hashed.
+    if (!E->verificarTodo)
+        LeerRecordados();
+    else if (E->anotar)
+        E->anotar("  se verifican todos los archivos");
     int pendientes = DecidirCambios();
     if (pendientes && (resultado = BajarPendientes()) != 0)
         return resultado;
