@@ -172,6 +172,32 @@ TEST_F(Corrida, VerifyRunHashesEveryFileAndHealsWhatTheCacheVouchedFor)
         EXPECT_NE(e.texto, L"Verificando archivos");
 }
 
+// A path listed twice with two digests leaves the second content; the cache must not claim
+// either for it, or a later release listing the first would keep the wrong file for ever.
+TEST_F(Corrida, PathListedTwiceGetsNoCacheLine)
+{
+    // Of one size, so that a line for either entry would match the file.
+    const std::string A = "contenido a", B = "contenido b";
+    for (auto [primera, segunda] : {std::pair<const char *, const char *>{"Recursos\\x.dat", "Recursos\\x.dat"},
+                                    {"Recursos\\X.dat", "Recursos\\x.dat"}}) {
+        SCOPED_TRACE(std::string(primera) + " " + segunda);
+        BorrarTodo(juego);
+        EscribirArchivo(*this / RUTA_SERVIDOR, servidor.url + "\r\n");
+        servidor.Responder("/a/" + ShaHex(A) + ".bin", A);
+        servidor.Responder("/a/" + ShaHex(B) + ".bin", B);
+        Publicar(1, {{"Brumaria.exe", "lanzador"}}, LineaEntrada(primera, A) + LineaEntrada(segunda, B));
+        ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+        EXPECT_EQ(LeerArchivo(*this / "Recursos\\x.dat"), B);
+        ComprobarCache({"Brumaria.exe"});
+
+        Publicar(2, {{"Brumaria.exe", "lanzador"}, {"Recursos\\x.dat", A}});
+        ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+        EXPECT_TRUE(HayLinea("  1 archivos para actualizar"));
+        EXPECT_EQ(LeerArchivo(*this / "Recursos\\x.dat"), A);
+        ComprobarCache({"Brumaria.exe", "Recursos\\x.dat"});
+    }
+}
+
 TEST_F(Corrida, OlderLayoutFolder)
 {
     Archivos viejo = {{"Corvalis.exe", "viejo"}, {"Config.BRM", "config"}, {"Extras.BRM", "extras"},
