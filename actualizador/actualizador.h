@@ -44,6 +44,8 @@ typedef struct Actualizacion {
     char error[512];           /* engine: text of the failure, empty after success */
     DWORD version;             /* engine: version of this run's manifest, 0 until parsed */
     int versionPrevia;         /* engine: 1 when a current-layout version was applied before */
+    int verificarTodo;         /* host: non-zero ignores the hash cache: every file is hashed,
+                                  what differs is healed and the cache is written afresh */
 } Actualizacion;
 
 int Actualizar(Actualizacion *a);

@@ -106,8 +106,9 @@ void LeerUrlBase(void)
     DWORD leidos;
     if (!LeerPrincipio(RUTA_SERVIDOR, texto, sizeof texto, &leidos))
         return;
+    // A NUL ends the line too: the length must stop where the copied text will.
     DWORD largo = 0;
-    while (largo < leidos && texto[largo] != '\n' && texto[largo] != '\r' && texto[largo] != ' ')
+    while (largo < leidos && texto[largo] && texto[largo] != '\n' && texto[largo] != '\r' && texto[largo] != ' ')
         largo++;
     texto[largo] = 0;
     // Room for the "/" that may be appended and the terminator.
@@ -176,7 +177,11 @@ static int Fases(int vieja)
     int resultado = ObtenerManifiesto();
     if (resultado)
         return resultado;
-    LeerRecordados();
+    // A repair run trusts no cache line: every file of the right size is hashed.
+    if (!E->verificarTodo)
+        LeerRecordados();
+    else if (E->anotar)
+        E->anotar("  se verifican todos los archivos");
     int pendientes = DecidirCambios();
     if (pendientes && (resultado = BajarPendientes()) != 0)
         return resultado;

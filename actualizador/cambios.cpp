@@ -156,6 +156,19 @@ int DecidirCambios(void)
     return pendientes;
 }
 
+// Whether another entry names the same file, in any letter case. Such a file holds the content
+// of whichever entry was placed last, so no digest of the manifest vouches for it; without the
+// index every path counts as listed twice and the next run hashes.
+static int Repetida(const Indice *x, int conIndice, int i)
+{
+    if (!conIndice)
+        return 1;
+    for (int j = PrimeroEnIndice(x, ent[i].ruta); j >= 0; j = SiguienteEnIndice(x, j))
+        if (j != i && lstrcmpiA(ent[j].ruta, ent[i].ruta) == 0)
+            return 1;
+    return 0;
+}
+
 void GuardarRecordados(int colocados)
 {
     char ruta[MAX_PATH];
@@ -163,11 +176,13 @@ void GuardarRecordados(int colocados)
     HANDLE f = CreateFileA(ruta, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (f == INVALID_HANDLE_VALUE)
         return;
+    Indice porRuta;
+    int conIndice = CrearIndice(&porRuta, ent[0].ruta, nEnt, sizeof(Entrada));
     for (int i = 0; i < nEnt; i++) {
         const Entrada *e = &ent[i];
         // A pending file not yet put in place still holds its earlier content: a line would
         // pair that content with the manifest's digest.
-        if (e->pendiente && i >= colocados)
+        if ((e->pendiente && i >= colocados) || Repetida(&porRuta, conIndice, i))
             continue;
         char archivo[MAX_PATH], linea[MAX_PATH + 128];
         ULONGLONG tam, fecha;
@@ -179,5 +194,6 @@ void GuardarRecordados(int colocados)
             WriteFile(f, linea, lstrlenA(linea), &escritos, NULL);
         }
     }
+    SoltarIndice(&porRuta);
     CloseHandle(f);
 }

@@ -84,7 +84,10 @@ static int BajarCuerpo(const Entrada *e, const char *carpeta)
             if (E->anotar)
                 E->anotar("  %s llego mal (%lu de %lu bytes), se baja de nuevo", e->ruta, (DWORD)s.contado,
                           (DWORD)e->tam);
-            DeleteFileA(part);
+            // A body that stopped short is resumed from what it brought; only a whole body that
+            // is wrong, or one too long, starts over.
+            if (s.contado >= e->tam)
+                DeleteFileA(part);
         } else if (E->anotar) {
             E->anotar("  %s: HTTP %lu (intento %d)", e->ruta, estado, k + 1);
         }

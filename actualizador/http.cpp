@@ -15,6 +15,11 @@ static DWORD LeerCuerpo(HINTERNET peticion, DWORD estado, ULONGLONG desde, Sumid
     BYTE *bloque = (BYTE *)Pedir(BLOQUE_HTTP);
     if (!bloque)
         return 0;
+    // A connection closed early ends the body like its end: only the announced length tells.
+    DWORD anunciado = 0, tam = sizeof anunciado;
+    int conLargo = WinHttpQueryHeaders(peticion, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                       WINHTTP_HEADER_NAME_BY_INDEX, &anunciado, &tam, WINHTTP_NO_HEADER_INDEX);
+    ULONGLONG recibidos = 0;
     DWORD resultado = estado;
     for (;;) {
         DWORD leidos = 0;
@@ -22,8 +27,11 @@ static DWORD LeerCuerpo(HINTERNET peticion, DWORD estado, ULONGLONG desde, Sumid
             resultado = 0;
             break;
         }
-        if (leidos == 0)
+        if (leidos == 0) {
+            s->corto = conLargo && recibidos < anunciado;
             break;
+        }
+        recibidos += leidos;
         if (!sumidero(s, bloque, leidos)) {
             resultado = 0;
             break;
@@ -35,6 +43,7 @@ static DWORD LeerCuerpo(HINTERNET peticion, DWORD estado, ULONGLONG desde, Sumid
 
 DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero *s)
 {
+    s->corto = 0;
     wchar_t urlW[LARGO_URL];
     if (!MultiByteToWideChar(CP_ACP, 0, url, -1, urlW, LARGO_URL))
         return 0;

@@ -32,12 +32,15 @@ struct Recordado {
 
 /* State of a transfer sink: the memory sink uses salida as its block and lleno; the disk sink
    salida as its file handle, contado (the bytes the body has brought, which are the file's
-   length unless the body went past tope) and tope (the size the manifest promises). */
+   length unless the body went past tope) and tope (the size the manifest promises). HttpBajar
+   sets corto when the body ended before the Content-Length its answer announced; WinHTTP keeps
+   that length in 32 bits on some systems, so only a small body (the manifest) relies on it. */
 struct Sumidero {
     void *salida;
     DWORD lleno;
     ULONGLONG contado;
     ULONGLONG tope;
+    int corto;
 };
 
 

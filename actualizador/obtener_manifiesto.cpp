@@ -14,6 +14,9 @@ static int Bajar(char *bloque, Sumidero *s)
         s->salida = bloque;
         s->lleno = 0;
         estado = HttpBajar(url, 0, AMemoria, s);
+        // A body cut short is a broken transfer, not a bad manifest: it is fetched again.
+        if (estado == 200 && s->corto)
+            estado = 0;
         if (estado == 200)
             return 0;
         if (E->anotar)

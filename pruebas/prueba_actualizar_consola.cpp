@@ -112,6 +112,32 @@ TEST_F(Consola, ExecutableOptionLetsTheRunReplaceTheHost)
     EXPECT_EQ(LeerArchivo(juego + "\\Brumaria.exe.viejo"), "lanzador 1");
 }
 
+// --verificar: a map damaged in place, with its size and time kept, is found and healed.
+TEST_F(Consola, VerifyOptionHealsAFileTheCacheVouchesFor)
+{
+    Servir(1, v1);
+    ASSERT_EQ(Ejecutar(actualizar, "\"" + juego + "\" --instalar").codigo, 0u);
+    const std::string norte = juego + "\\Recursos\\Mapas\\norte.map";
+    WIN32_FILE_ATTRIBUTE_DATA antes;
+    ASSERT_TRUE(GetFileAttributesExA(norte.c_str(), GetFileExInfoStandard, &antes));
+    std::string danado = mapa;
+    danado[700000] ^= 1;
+    EscribirArchivo(norte, danado);
+    HANDLE f = CreateFileA(norte.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    SetFileTime(f, NULL, NULL, &antes.ftLastWriteTime);
+    CloseHandle(f);
+
+    Resultado r = Ejecutar(actualizar, "\"" + juego + "\"");
+    ASSERT_EQ(r.codigo, 0u) << r.salida << r.errores;
+    EXPECT_TRUE(Contiene(r.salida, "  0 archivos para actualizar\n")) << r.salida;
+    r = Ejecutar(actualizar, "\"" + juego + "\" --verificar");
+    ASSERT_EQ(r.codigo, 0u) << r.salida << r.errores;
+    EXPECT_TRUE(Contiene(r.salida, "  1 archivos para actualizar\n")) << r.salida;
+    EXPECT_TRUE(Contiene(r.salida, "  actualizado Recursos\\Mapas\\norte.map\n")) << r.salida;
+    EXPECT_FALSE(Lineas(r.errores, "Verificando archivos: ").empty()) << r.errores;
+    EXPECT_EQ(LeerArchivo(norte), mapa);
+}
+
 TEST_F(Consola, FolderThatIsNotAGame)
 {
     CrearCarpeta(t / "otra");

@@ -224,6 +224,10 @@ TEST(Arranque, OverrideFileOfTheServerURL)
         // One character more than the engine can hold: taking it cut would be another URL.
         {u510 + "v", URL_BASE_DEFECTO, true},
         {u510 + "v\n", URL_BASE_DEFECTO, true},
+        // A NUL byte ends the line like a line feed.
+        {std::string("http://127.0.0.1/c3\0xx", 22), "http://127.0.0.1/c3/", true},
+        {std::string("http://127.0.0.1/c3/\0xx", 23), "http://127.0.0.1/c3/", true},
+        {std::string("\0http://otro/", 13), URL_BASE_DEFECTO, true},
     };
     for (const auto &c : casos) {
         SCOPED_TRACE(c.texto.substr(0, 40));

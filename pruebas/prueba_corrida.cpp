@@ -124,6 +124,80 @@ TEST_F(Corrida, UpdateToTheNextVersion)
                     "Recursos\\Mapas\\sur.map"});
 }
 
+// A file damaged with its size and time kept is vouched for by the cache; only a run that
+// ignores the cache finds it.
+TEST_F(Corrida, VerifyRunHashesEveryFileAndHealsWhatTheCacheVouchedFor)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    const std::string mapa = *this / "Recursos\\Mapas\\norte.map";
+    ULONGLONG tam, fecha;
+    ASSERT_TRUE(TamFecha(mapa.c_str(), &tam, &fecha));
+    std::string danado = v1.at("Recursos\\Mapas\\norte.map");
+    danado[1000] = 'X';
+    EscribirArchivo(mapa, danado);
+    HANDLE f = CreateFileA(mapa.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    FILETIME ft = {(DWORD)fecha, (DWORD)(fecha >> 32)};
+    SetFileTime(f, NULL, NULL, &ft);
+    CloseHandle(f);
+
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+    EXPECT_EQ(LeerArchivo(mapa), danado);
+
+    NuevoRegistro(&a, juego);
+    a.verificarTodo = 1;
+    ASSERT_EQ(Actualizar(&a), ACT_LISTO) << a.error;
+    ComprobarArchivos(v1);
+    EXPECT_TRUE(HayLinea("  se verifican todos los archivos"));
+    EXPECT_TRUE(HayLinea("  1 archivos para actualizar"));
+    EXPECT_TRUE(HayLinea("  actualizado Recursos\\Mapas\\norte.map"));
+    // Every file was hashed, with progress up to the sum of all sizes.
+    ULONGLONG total = 0, visto = 0;
+    for (const auto &[ruta, contenido] : v1)
+        total += contenido.size();
+    for (const Evento &e : eventos)
+        if (e.texto == L"Verificando archivos") {
+            EXPECT_EQ(e.total, total);
+            visto = e.hecho;
+        }
+    EXPECT_EQ(visto, total);
+    ComprobarCache({"Brumaria.exe", "Recursos\\BRM.exe", "Recursos\\Mapas\\norte.map", "Recursos\\Mapas\\sur.map",
+                    "Recursos\\leeme.txt", "Uninstall.exe"});
+
+    // The fresh cache vouches for every file again: the next plain run hashes nothing.
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+    for (const Evento &e : eventos)
+        EXPECT_NE(e.texto, L"Verificando archivos");
+}
+
+// A path listed twice with two digests leaves the second content; the cache must not claim
+// either for it, or a later release listing the first would keep the wrong file for ever.
+TEST_F(Corrida, PathListedTwiceGetsNoCacheLine)
+{
+    // Of one size, so that a line for either entry would match the file.
+    const std::string A = "contenido a", B = "contenido b";
+    for (auto [primera, segunda] : {std::pair<const char *, const char *>{"Recursos\\x.dat", "Recursos\\x.dat"},
+                                    {"Recursos\\X.dat", "Recursos\\x.dat"}}) {
+        SCOPED_TRACE(std::string(primera) + " " + segunda);
+        BorrarTodo(juego);
+        EscribirArchivo(*this / RUTA_SERVIDOR, servidor.url + "\r\n");
+        servidor.Responder("/a/" + ShaHex(A) + ".bin", A);
+        servidor.Responder("/a/" + ShaHex(B) + ".bin", B);
+        Publicar(1, {{"Brumaria.exe", "lanzador"}}, LineaEntrada(primera, A) + LineaEntrada(segunda, B));
+        ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+        EXPECT_EQ(LeerArchivo(*this / "Recursos\\x.dat"), B);
+        ComprobarCache({"Brumaria.exe"});
+
+        Publicar(2, {{"Brumaria.exe", "lanzador"}, {"Recursos\\x.dat", A}});
+        ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+        EXPECT_TRUE(HayLinea("  1 archivos para actualizar"));
+        EXPECT_EQ(LeerArchivo(*this / "Recursos\\x.dat"), A);
+        ComprobarCache({"Brumaria.exe", "Recursos\\x.dat"});
+    }
+}
+
 TEST_F(Corrida, OlderLayoutFolder)
 {
     Archivos viejo = {{"Corvalis.exe", "viejo"}, {"Config.BRM", "config"}, {"Extras.BRM", "extras"},

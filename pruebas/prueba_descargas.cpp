@@ -91,6 +91,43 @@ TEST_F(Descargas, PartialBodiesAreResumed)
     EXPECT_EQ(hechoTotal, totalBajar);
 }
 
+// A transfer that stops short keeps what it brought: the next attempt asks for the rest, so a
+// body over a line that keeps breaking still arrives, each byte fetched about once.
+TEST(DescargasCortadas, ABodyCutTwiceIsResumedWithinOneRun)
+{
+    const std::string A = std::string(150000, 'a') + "fin de a";
+    const size_t n = A.size();
+    for (bool conLargo : {true, false}) {
+        SCOPED_TRACE(conLargo ? "with Content-Length" : "without Content-Length");
+        ServidorGuion servidor;
+        MotorConectado motor{servidor.url};
+        Respuesta mitad = Con(200, A), cuarto = Con(200, A);
+        mitad.cortarEn = n / 2;
+        cuarto.cortarEn = n / 4;  // half of what is left after the first cut
+        mitad.sinLargo = cuarto.sinLargo = !conLargo;
+        servidor.Responder("/a/" + ShaHex(A) + ".bin", {mitad, cuarto, Con(200, A)});
+        ASSERT_EQ(CargarManifiesto(Manifiesto(1, LineaEntrada("Recursos\\a.pak", A))), 0);
+        DecidirCambios();
+        lineas.clear();
+        ASSERT_EQ(BajarPendientes(), 0) << motor.a.error;
+        EXPECT_EQ(LeerArchivo(motor.carpeta / (RUTA_DESCARGAS "\\" + ShaHex(A) + ".bin")), A);
+        EXPECT_EQ(motor.pausas.ms, (std::vector<DWORD>{1000, 2000}));
+        EXPECT_EQ(hechoTotal, n);
+
+        std::vector<Peticion> p = servidor.Peticiones();
+        ASSERT_EQ(p.size(), 3u);
+        EXPECT_EQ(p[0].rango, "");
+        ASSERT_EQ(p[1].rango.compare(0, 6, "bytes="), 0);
+        ASSERT_EQ(p[2].rango.compare(0, 6, "bytes="), 0);
+        size_t desde1 = std::stoul(p[1].rango.substr(6)), desde2 = std::stoul(p[2].rango.substr(6));
+        // What the server sent: each cut answer up to its cut, the last one whole from its offset.
+        size_t enviado = n / 2 + std::min(n / 4, n - desde1) + (n - desde2);
+        EXPECT_LE(enviado, n + BLOQUE_HTTP);
+        EXPECT_GT(desde1, 0u);
+        EXPECT_GT(desde2, desde1);
+    }
+}
+
 TEST_F(Descargas, TooManyRequestsWaitsElevenSecondsEachTime)
 {
     servidor.Responder(Cuerpo(B), {Con(429), Con(429), Con(429), Con(200, B)});

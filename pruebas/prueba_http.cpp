@@ -98,6 +98,7 @@ TEST_F(Http, EmptyAndShortBodies)
     servidor.Responder("/corto", {corto});
     EXPECT_EQ(Bajar("corto", 0), 200u);
     EXPECT_EQ(s.lleno, 70000u);
+    EXPECT_FALSE(s.corto);  // nothing announced, nothing to fall short of
 }
 
 TEST_F(Http, BodyCutShortOfItsAnnouncedLength)
@@ -110,6 +111,12 @@ TEST_F(Http, BodyCutShortOfItsAnnouncedLength)
     // Either the read fails (0) or the body just ends; never a full body that is not there.
     EXPECT_TRUE(r == 0 || r == 200) << r;
     EXPECT_LT(s.lleno, 100000u);
+    // A body that just ends says that it fell short of what was announced.
+    EXPECT_TRUE(r == 0 || s.corto);
+    s.lleno = 0;
+    servidor.Responder("/entero", std::string(100000, 'e'));
+    EXPECT_EQ(Bajar("entero", 0), 200u);
+    EXPECT_FALSE(s.corto);
 }
 
 TEST_F(Http, MemorySinkLimit)

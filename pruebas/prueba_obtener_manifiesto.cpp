@@ -72,6 +72,48 @@ TEST_F(Obtener, BodySizes)
     }
 }
 
+// A body that stops before the length its answer announced is a broken transfer, retried like
+// one; a body that arrived whole and fails the check is refused at once.
+TEST(ObtenerCortado, ShortBodyIsRetriedAndAWholeBadOneIsNot)
+{
+    std::string bueno = Manifiesto(7, "a.txt|5|" + D1 + "\n");
+    Respuesta cortada = Con(200, bueno);
+    cortada.cortarEn = bueno.size() / 2;
+    Respuesta sinLargo = cortada;
+    sinLargo.sinLargo = true;
+    std::string otraFirma = bueno;
+    otraFirma[otraFirma.size() - 2] = otraFirma[otraFirma.size() - 2] == '0' ? '1' : '0';
+    struct {
+        const char *nombre;
+        std::vector<Respuesta> respuestas;
+        int codigo;
+        size_t peticiones;
+        std::vector<DWORD> pausas;
+    } casos[] = {
+        {"cut once", {cortada, Con(200, bueno)}, 0, 2, {1000}},
+        {"cut three times", {cortada, cortada, cortada, Con(200, bueno)}, 0, 4, {1000, 2000, 3000}},
+        {"cut every time", {cortada}, ACT_SIN_SERVIDOR, 4, {1000, 2000, 3000}},
+        // Without an announced length a cut body cannot be told from a whole one.
+        {"cut without a length", {sinLargo, Con(200, bueno)}, ACT_MANIFIESTO, 1, {}},
+        {"whole, bad signature", {Con(200, otraFirma), Con(200, bueno)}, ACT_MANIFIESTO, 1, {}},
+    };
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.nombre);
+        ServidorGuion propio;
+        MotorConectado m{propio.url};
+        propio.Responder("/manifiesto.txt", c.respuestas);
+        EXPECT_EQ(ObtenerManifiesto(), c.codigo) << m.a.error;
+        EXPECT_EQ(propio.Peticiones().size(), c.peticiones);
+        EXPECT_EQ(m.pausas.ms, c.pausas);
+        if (c.peticiones > 1) {
+            EXPECT_EQ(lineas[0], "  manifiesto: HTTP 0 (intento 1)");
+        }
+        if (c.codigo == ACT_SIN_SERVIDOR) {
+            EXPECT_STREQ(m.a.error, ("no se pudo bajar " + propio.url + "manifiesto.txt (HTTP 0)").c_str());
+        }
+    }
+}
+
 TEST_F(Obtener, VersionGate)
 {
     EscribirArchivo(motor.carpeta / RUTA_VERSION, "7\n");

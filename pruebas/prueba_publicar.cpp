@@ -2,6 +2,7 @@
 // keep a bad release from being written, the release check, and agreement with OpenSSL.
 #include "clave_prueba.h"
 #include "comun.h"
+#include "firma.h"
 
 #include <algorithm>
 #include <cctype>
@@ -536,4 +537,28 @@ TEST_F(Publicar, RefusesNamesWindowsCannotTellApart)
     EXPECT_EQ(r.codigo, 1u);
     EXPECT_TRUE(Contiene(r.errores, "Windows no lo distingue")) << r.errores;
     EXPECT_FALSE(Existe(salida.c_str()));
+}
+
+// A manifest that names one file twice, exactly or in another letter case (made by hand or by
+// another tool, and signed): verificar names the repeated path.
+TEST_F(Publicar, VerifyRefusesAPathListedTwice)
+{
+    const std::string A = "contenido a", B = "contenido b";
+    struct {
+        std::string entradas, linea;
+    } casos[] = {
+        {LineaEntrada("Recursos\\x.dat", A) + LineaEntrada("Recursos\\x.dat", B), "ruta repetida: Recursos\\x.dat"},
+        {LineaEntrada("Recursos\\x.dat", A) + LineaEntrada("Recursos\\x.dat", A), "ruta repetida: Recursos\\x.dat"},
+        {LineaEntrada("Recursos\\X.dat", A) + LineaEntrada("Recursos\\x.dat", B),
+         "Recursos\\x.dat: Windows no lo distingue de Recursos\\X.dat"},
+    };
+    for (const auto &c : casos) {
+        BorrarTodo(salida);
+        EscribirArchivo(Cuerpo(A), A);
+        EscribirArchivo(Cuerpo(B), B);
+        EscribirArchivo(salida + "\\manifiesto.txt", ::Manifiesto(3, c.entradas));
+        Resultado r = Verificar();
+        EXPECT_EQ(r.codigo, 1u) << c.linea << "\n" << r.salida;
+        EXPECT_TRUE(Contiene("\n" + r.salida, "\n" + c.linea + "\n")) << c.linea << "\n" << r.salida;
+    }
 }

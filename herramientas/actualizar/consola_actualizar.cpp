@@ -32,9 +32,10 @@ static int Uso(const char *motivo)
     if (motivo)
         Escribir(STD_ERROR_HANDLE, "actualizar: %s\n", motivo);
     Escribir(STD_ERROR_HANDLE,
-             "uso: actualizar CARPETA [--instalar] [--plazo MS] [--ejecutable RUTA]\n"
+             "uso: actualizar CARPETA [--instalar] [--verificar] [--plazo MS] [--ejecutable RUTA]\n"
              "  CARPETA         carpeta del juego\n"
              "  --instalar      la carpeta puede estar vacia (primera instalacion)\n"
+             "  --verificar     calcula el digest de cada archivo sin fiarse de hashes.txt y repara lo distinto\n"
              "  --plazo MS      comprobacion rapida con este plazo de red\n"
              "  --ejecutable R  el programa que llama, si la actualizacion puede reemplazarlo\n"
              "sale con el codigo del actualizador: 0 listo, 1 listo y hay que reabrir el programa,\n"
@@ -74,6 +75,8 @@ int main(int argc, char **argv)
         const char *valor = i + 1 < argc ? argv[i + 1] : NULL;
         if (!strcmp(argv[i], "--instalar")) {
             a.modoInstalacion = 1;
+        } else if (!strcmp(argv[i], "--verificar")) {
+            a.verificarTodo = 1;
         } else if (!strcmp(argv[i], "--plazo")) {
             if (!valor || !LeerPlazo(valor, &a.plazoMs))
                 return Uso("--plazo necesita milisegundos");

@@ -60,6 +60,29 @@ static DWORD LeerLineas(char *texto, Entrada *ent, int *nEnt)
     return version;
 }
 
+// Two entries for one file, the same path or one Windows cannot tell apart: the file ends with
+// whichever the engine placed last, and no one digest of the manifest describes it.
+static void ComprobarRepetidas(const Entrada *ent, int nEnt)
+{
+    Indice porRuta;
+    if (!CrearIndice(&porRuta, ent[0].ruta, nEnt, sizeof(Entrada))) {
+        Problema("sin memoria para buscar rutas repetidas");
+        return;
+    }
+    for (int i = 0; i < nEnt; i++) {
+        int j = PrimeroEnIndice(&porRuta, ent[i].ruta);
+        while (j >= 0 && j < i && lstrcmpiA(ent[j].ruta, ent[i].ruta) != 0)
+            j = SiguienteEnIndice(&porRuta, j);
+        if (j < 0 || j >= i)
+            continue;
+        if (strcmp(ent[j].ruta, ent[i].ruta) == 0)
+            Problema("ruta repetida: %s", ent[i].ruta);
+        else
+            Problema("%s: Windows no lo distingue de %s", ent[i].ruta, ent[j].ruta);
+    }
+    SoltarIndice(&porRuta);
+}
+
 // Each body once, however many entries share its content.
 static void ComprobarCuerpos(const char *salida, Entrada *ent, int nEnt)
 {
@@ -124,8 +147,10 @@ static int Verificar(const char *salida, char *texto, DWORD largo, const BYTE pu
         return Fracaso("sin memoria");
     int nEnt = 0;
     DWORD version = LeerLineas(texto, ent, &nEnt);
-    if (nEnt > 0)
+    if (nEnt > 0) {
+        ComprobarRepetidas(ent, nEnt);
         ComprobarCuerpos(salida, ent, nEnt);
+    }
     Soltar(ent);
     if (problemas) {
         Escribir(STD_OUTPUT_HANDLE, "release con %d problemas\n", problemas);
