@@ -34,7 +34,7 @@ static int EsEnlace(DWORD atributos)
     return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-static void BorrarArbol(const char *ruta)
+void BorrarArbol(const char *ruta)
 {
     // A link goes as a link; what it points to is never entered.
     if (EsEnlace(GetFileAttributesA(ruta))) {
@@ -97,7 +97,7 @@ static int TokenSinPasar(void)
 }
 
 // An old location that still holds a player file without its copy in Recursos\Local stays.
-static int Protegido(const char *p)
+int Protegido(const char *p)
 {
     for (int i = 0; mover[i][0]; i++) {
         const char *desde = mover[i][0];

@@ -107,6 +107,12 @@ void MigrarJugador(void);
    does not fit). */
 HANDLE BuscarTokens(WIN32_FIND_DATAA *d);
 void DestinoDeToken(char *hacia, const char *nombre);
+/* Removes a folder with everything in it, links as links and never the player's folders;
+   best effort. */
+void BorrarArbol(const char *ruta);
+/* 1 when the relative path `p` names an old location that still holds a player file of the
+   older layout without its copy in Recursos\Local. */
+int Protegido(const char *p);
 /* Puts every pending entry in place; 0, or the failure's code after the hash cache is
    written. `relanzar` tells whether the host executable was replaced. */
 int Reemplazar(int *relanzar);

@@ -270,3 +270,86 @@ TEST_F(Corrida, FullDiskDuringTheCopy)
     EXPECT_EQ(pausas.ms.size(), 0u);  // no further attempt
     BorrarTodo(juego);
 }
+
+TEST_F(Corrida, FileBecomesFolderAndFolderBecomesFileInOneRun)
+{
+    const Archivos archivos = {
+        {"Recursos\\BRM.exe", "juego"},
+        {"Recursos\\Mapas", "un archivo"},
+        {"Recursos\\datos\\a.txt", "a"},
+        {"Recursos\\datos\\sub\\b.txt", "b"},
+    };
+    const Archivos carpetas = {
+        {"Recursos\\BRM.exe", "juego"},
+        {"Recursos\\Mapas\\norte.map", "norte"},
+        {"Recursos\\Mapas\\sur.map", "sur"},
+        {"Recursos\\datos", "ahora un archivo"},
+    };
+    Publicar(1, archivos, "oculto Recursos\\Mapas\n");
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    SetFileAttributesA((*this / "Recursos\\Mapas").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+
+    // Each release turns the other's files into folders and its folders into files.
+    struct {
+        const Archivos *version;
+        std::vector<std::string> borrados;
+    } pasos[] = {
+        {&carpetas, {"  borrado Recursos\\Mapas", "  borrado Recursos\\datos"}},
+        {&archivos, {"  borrado Recursos\\datos", "  borrado Recursos\\Mapas"}},
+    };
+    DWORD version = 1;
+    for (const auto &p : pasos) {
+        SCOPED_TRACE(version + 1);
+        Publicar(++version, *p.version);
+        ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+        ComprobarArchivos(*p.version);
+        EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), std::to_string(version) + "\n");
+        for (const std::string &l : p.borrados)
+            EXPECT_TRUE(HayLinea(l)) << l;
+        // The next run finds the folder as the manifest wants it.
+        ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+        EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+    }
+}
+
+TEST_F(Corrida, FolderInTheWayThatHoldsWhatMustStayIsKept)
+{
+    struct {
+        std::string archivo;     // the manifest's file where a folder stands
+        std::string guardado;    // what lies in that folder and must stay
+        std::string extra;       // more manifest lines
+    } casos[] = {
+        {"Recursos", "Recursos\\Local\\Config.BRM", ""},
+        {"Juego", "Juego\\x.txt", LineaEntrada("Juego\\x.txt", "listado")},
+    };
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.archivo);
+        BorrarTodo(juego);
+        EscribirArchivo(*this / RUTA_SERVIDOR, servidor.url + "\n");
+        EscribirArchivo(*this / c.guardado, "listado");
+        Publicar(1, {{c.archivo, "archivo"}}, c.extra);
+        EXPECT_EQ(Correr(1), ACT_ARCHIVO);
+        EXPECT_STREQ(a.archivoFallido, c.archivo.c_str());
+        EXPECT_EQ(LeerArchivo(*this / c.guardado), "listado");
+        EXPECT_FALSE(HayLinea("  borrado " + c.archivo));
+    }
+}
+
+TEST_F(Corrida, FolderLinkInTheWayGoesAsALink)
+{
+    CarpetaTemporal fuera;
+    EscribirArchivo(fuera / "valioso.txt", "no se toca");
+    CrearCarpeta(*this / "Recursos");
+    if (!EnlaceCarpeta(*this / "Recursos\\datos", fuera.ruta))
+        GTEST_SKIP() << "folder links cannot be made here";
+    Publicar(1, {{"Recursos\\datos", "un archivo"}});
+    // Windows removes the link itself; Wine cannot remove a link to a folder that holds
+    // something, so there the link stays and the file cannot be placed. Either way nothing
+    // behind the link is touched.
+    int r = Correr(1);
+    EXPECT_EQ(LeerArchivo(fuera / "valioso.txt"), "no se toca");
+    if (r == ACT_LISTO)
+        EXPECT_EQ(LeerArchivo(*this / "Recursos\\datos"), "un archivo");
+    else
+        EXPECT_EQ(r, ACT_ARCHIVO);
+}
