@@ -112,12 +112,25 @@ int Protegido(const char *p)
     return lstrcmpiA(p, "INIT") == 0 && TokenSinPasar();
 }
 
+// Whether a manifest entry lies inside the folder `p` (relative). The backslash at p's length
+// is tested first, so that most entries cost one byte.
+static int TieneEntradas(const char *p)
+{
+    int n = lstrlenA(p);
+    for (int i = 0; i < nEnt; i++)
+        if (ent[i].ruta[n] == '\\' && EnCarpeta(ent[i].ruta, p))
+            return 1;
+    return 0;
+}
+
 static void BorrarLista(void)
 {
     for (int i = 0; i < nBorrar; i++) {
         const char *p = borrar[i];
         char ruta[MAX_PATH];
-        if (EnManifiesto(p))
+        // The delete list never takes what this version brings: deleting it would leave every
+        // later run to fetch it again, and to delete it again.
+        if (EnManifiesto(p) || TieneEntradas(p))
             continue;
         Unir(ruta, E->carpeta, p);
         if (!ruta[0] || !Existe(ruta))

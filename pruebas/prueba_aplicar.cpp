@@ -104,12 +104,16 @@ TEST_F(Aplicar, DeleteListProtectsPlayerFiles)
         {{"Viejo\\a.txt"}, "Viejo", false, "  borrado (viejo) Viejo"},
         {{}, "NoEsta", false, ""},
         {{"Listado.txt"}, "Listado.txt", true, ""},  // an entry of the manifest too
+        // A folder that holds an entry of the manifest, in any letter case, stays whole.
+        {{"Mapas\\norte.map", "Mapas\\viejo.map"}, "Mapas", true, ""},
+        {{"Mapas\\norte.map"}, "mapas", true, ""},
+        {{"Map\\a.txt", "Mapas\\norte.map"}, "Map", false, "  borrado (viejo) Map"},
     };
     for (const auto &c : casos) {
         SCOPED_TRACE(c.borrar);
         for (const std::string &a : c.archivos)
             Archivo(a);
-        Finalizar("borrar " + c.borrar + "\n" + LineaEntrada("Listado.txt", "x"));
+        Finalizar("borrar " + c.borrar + "\n" + LineaEntrada("Listado.txt", "x") + LineaEntrada("Mapas\\norte.map", "x"));
         EXPECT_EQ(Hay(c.borrar), c.queda);
         if (c.linea.empty()) {
             EXPECT_EQ(lineas.size(), 1u);  // only the closing line
@@ -122,6 +126,7 @@ TEST_F(Aplicar, DeleteListProtectsPlayerFiles)
         BorrarTodo(*this / "Recursos\\Local\\Config.BRM");
         BorrarTodo(*this / "Recursos\\Local\\Token7.dat");
         BorrarTodo(*this / "Config.BRM");
+        BorrarTodo(*this / "Mapas");
     }
 }
 

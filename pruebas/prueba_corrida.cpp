@@ -353,3 +353,19 @@ TEST_F(Corrida, FolderLinkInTheWayGoesAsALink)
     else
         EXPECT_EQ(r, ACT_ARCHIVO);
 }
+
+TEST_F(Corrida, DeleteLineNamingAFolderOfTheReleaseIsSkipped)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Recursos\\Mapas\\norte.map"] = std::string(200000, 'N');
+    Publicar(2, v2, "borrar Recursos\\Mapas\nborrar recursos\\mapas\\SUR.map\n");
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_FALSE(HayLinea("  borrado (viejo) Recursos\\Mapas"));
+    EXPECT_FALSE(HayLinea("  borrado (viejo) recursos\\mapas\\SUR.map"));
+    // What the run placed stays placed: the next run has nothing to fetch.
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+}
