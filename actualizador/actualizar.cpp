@@ -18,6 +18,7 @@ ULONGLONG totalBajar, hechoTotal;
 
 void (WINAPI *dormir)(DWORD ms) = Sleep;
 DWORD (WINAPI *reloj)(void) = GetTickCount;
+BOOL (WINAPI *renombrar)(LPCSTR de, LPCSTR hacia, DWORD opciones) = MoveFileExA;
 
 // The first `capacidad` - 1 bytes of a file of the game folder, terminated; 0 when it cannot
 // be opened. A failed read leaves the text empty.
@@ -46,6 +47,38 @@ DWORD VersionVista(void)
     ULONGLONG v;
     LeerNumero(texto, &v);
     return (DWORD)v;
+}
+
+HANDLE AbrirEstado(const char *relativa, char *temporal)
+{
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, relativa);
+    if (!ruta[0] || !Formar(temporal, MAX_PATH, "%s.nuevo", ruta))
+        return INVALID_HANDLE_VALUE;
+    // CREATE_ALWAYS refuses a hidden or system file, and Windows a read-only one.
+    QuitarAtributos(temporal);
+    return CreateFileA(temporal, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+}
+
+int EscribirEstado(HANDLE f, const char *texto)
+{
+    DWORD largo = (DWORD)lstrlenA(texto), escritos = 0;
+    return WriteFile(f, texto, largo, &escritos, NULL) && escritos == largo;
+}
+
+void CerrarEstado(HANDLE f, const char *temporal, const char *relativa, int bien)
+{
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, relativa);
+    bien = bien && FlushFileBuffers(f);
+    CloseHandle(f);
+    if (bien) {
+        // Windows does not rename over a read-only file.
+        QuitarAtributos(ruta);
+        bien = renombrar(temporal, ruta, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    }
+    if (!bien)
+        DeleteFileA(temporal);
 }
 
 // Sets the event of the game's launcher, when one runs and owns it.

@@ -180,17 +180,15 @@ static void LimpiarRecursos(const char *carpeta, const char *relativa)
     FindClose(busqueda);
 }
 
+// An empty or cut version.txt would read as version 0 and let an older signed manifest in.
 static void EscribirVersion(void)
 {
-    char ruta[MAX_PATH], texto[16];
-    Unir(ruta, E->carpeta, RUTA_VERSION);
-    HANDLE f = CreateFileA(ruta, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    char temporal[MAX_PATH], texto[16];
+    HANDLE f = AbrirEstado(RUTA_VERSION, temporal);
     if (f == INVALID_HANDLE_VALUE)
         return;
     Formar(texto, sizeof texto, "%lu\n", E->version);
-    DWORD escritos;
-    WriteFile(f, texto, lstrlenA(texto), &escritos, NULL);
-    CloseHandle(f);
+    CerrarEstado(f, temporal, RUTA_VERSION, EscribirEstado(f, texto));
 }
 
 void Finalizar(int relanzar)

@@ -63,12 +63,25 @@ extern ULONGLONG totalBajar, hechoTotal;
 extern void (WINAPI *dormir)(DWORD ms);
 extern DWORD (WINAPI *reloj)(void);
 
+/* The rename that puts a state file in place; a test replaces it to stop a run right there,
+   as a crash would. */
+extern BOOL (WINAPI *renombrar)(LPCSTR de, LPCSTR hacia, DWORD opciones);
+
 /* ---- reporting ---- */
 void Avisar(const wchar_t *texto, ULONGLONG hecho, ULONGLONG total);
 int Fallar(int codigo, const char *formato, ...) CON_FORMATO(2, 3);
 
 /* ---- the version record and the launcher's signal ---- */
 DWORD VersionVista(void);
+/* State files (version.txt, hashes.txt) are written whole under a temporary name beside them,
+   flushed and renamed over the old file, so that a crash or a power loss leaves the old file
+   or the new one, never a part of one. AbrirEstado opens the temporary (`temporal`, a path
+   buffer) in place of one a killed run left; EscribirEstado is 1 when every byte went;
+   CerrarEstado renames the temporary over the file when `bien`, and otherwise deletes it and
+   leaves the old file as it was. */
+HANDLE AbrirEstado(const char *relativa, char *temporal);
+int EscribirEstado(HANDLE f, const char *texto);
+void CerrarEstado(HANDLE f, const char *temporal, const char *relativa, int bien);
 void AvisarRelanzo(void);
 
 /* ---- transfer ---- */
