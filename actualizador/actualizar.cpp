@@ -18,6 +18,7 @@ ULONGLONG totalBajar, hechoTotal;
 
 void (WINAPI *dormir)(DWORD ms) = Sleep;
 DWORD (WINAPI *reloj)(void) = GetTickCount;
+DWORD (WINAPI *esperar)(HANDLE objeto, DWORD ms) = WaitForSingleObject;
 BOOL (WINAPI *renombrar)(LPCSTR de, LPCSTR hacia, DWORD opciones) = MoveFileExA;
 
 // The first `capacidad` - 1 bytes of a file of the game folder, terminated; 0 when it cannot
@@ -232,8 +233,6 @@ int Actualizar(Actualizacion *a)
     E->version = 0;
     SoltarTablas();
 
-    BorrarEjecutableViejo();
-
     int vieja = EsInstalacionVieja();
     if (vieja)
         AvisarRelanzo();
@@ -246,10 +245,17 @@ int Actualizar(Actualizacion *a)
     if (!E->modoInstalacion && !vieja && !EsCarpeta(ruta))
         return Fallar(ACT_NO_ES_JUEGO, "%s no parece una instalacion del juego", E->carpeta);
 
-    // Serialises the installer and the launcher; after the wait the run goes on regardless.
+    // Serialises the installer and the launcher. Two runs on one folder would share its ".part"
+    // files and its cache, so a run that does not get the mutex in the wait touches nothing,
+    // not even the host executable an earlier run left aside. A mutex whose holder died
+    // (abandoned) is ours like a free one. Without a mutex at all the run goes on unguarded.
     HANDLE exclusion = CreateMutexA(NULL, FALSE, "Local\\BRM_Actualizador");
-    if (exclusion)
-        WaitForSingleObject(exclusion, 600000);
+    if (exclusion && esperar(exclusion, 600000) == WAIT_TIMEOUT) {
+        CloseHandle(exclusion);
+        return Fallar(ACT_JUEGO_ABIERTO, "otra actualizacion en curso");
+    }
+
+    BorrarEjecutableViejo();
 
     Unir(ruta, E->carpeta, RUTA_ESTADO "\\x");
     CrearCarpetas(ruta);

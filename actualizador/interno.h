@@ -62,6 +62,8 @@ extern ULONGLONG totalBajar, hechoTotal;
    and move time themselves instead of sleeping through them. */
 extern void (WINAPI *dormir)(DWORD ms);
 extern DWORD (WINAPI *reloj)(void);
+/* The wait for the mutex that serialises runs, which a test replaces as it does the pauses. */
+extern DWORD (WINAPI *esperar)(HANDLE objeto, DWORD ms);
 
 /* The rename that puts a state file in place; a test replaces it to stop a run right there,
    as a crash would. */
