@@ -308,14 +308,18 @@ static BOOL WINAPI RenombrarHastaMorir(LPCSTR de, LPCSTR hacia, DWORD opciones)
     return MoveFileExA(de, hacia, opciones);
 }
 
-TEST_F(Aplicar, RunKilledBeforeARenameLeavesReadableState)
+TEST(Estado, RunKilledBeforeARenameLeavesReadableState)
 {
     // The killed run is a second process that runs this test again up to the kill, so the
-    // folder must have a name both processes give it.
+    // folder must have a name both processes give it, and the test no fixture that would
+    // leave a folder of the killed process behind.
     char tmp[MAX_PATH];
     GetTempPathA(sizeof tmp, tmp);
     const std::string juego = std::string(tmp) + "brm-muerte";
-    lstrcpyA(motor.a.carpeta, juego.c_str());
+    Actualizacion a;
+    NuevoRegistro(&a, juego);
+    E = &a;
+    ASSERT_EQ(Conectar(), 0);
     const std::string version = juego + "\\" RUTA_VERSION, cache = juego + "\\" RUTA_HASHES;
     const std::string manifiesto = LineaEntrada("Recursos\\datos.pak", "datos 9");
     for (int en : {1, 2}) {
@@ -345,10 +349,12 @@ TEST_F(Aplicar, RunKilledBeforeARenameLeavesReadableState)
         EXPECT_TRUE(Existe(((en == 1 ? cache : version) + ".nuevo").c_str()));
 
         // The next run puts both in place over what the killed one left.
-        Finalizar(manifiesto);
+        ASSERT_EQ(CargarManifiesto(Manifiesto(9, manifiesto)), 0);
+        Finalizar(0);
         EXPECT_EQ(LeerArchivo(version), "9\n");
         EXPECT_EQ(LeerArchivo(cache).substr(0, 21), "Recursos\\datos.pak|7|");
         EXPECT_FALSE(Existe((version + ".nuevo").c_str()) || Existe((cache + ".nuevo").c_str()));
     }
     BorrarTodo(juego);
+    Liberar();
 }
