@@ -8,7 +8,7 @@
 static Indice porRuta;
 static int conIndice;
 
-static int EnManifiesto(const char *ruta)
+int EnManifiesto(const char *ruta)
 {
     if (conIndice) {
         for (int i = PrimeroEnIndice(&porRuta, ruta); i >= 0; i = SiguienteEnIndice(&porRuta, i))
@@ -112,9 +112,8 @@ int Protegido(const char *p)
     return lstrcmpiA(p, "INIT") == 0 && TokenSinPasar();
 }
 
-// Whether a manifest entry lies inside the folder `p` (relative). The backslash at p's length
-// is tested first, so that most entries cost one byte.
-static int TieneEntradas(const char *p)
+// The backslash at p's length is tested first, so that most entries cost one byte.
+int TieneEntradas(const char *p)
 {
     int n = lstrlenA(p);
     for (int i = 0; i < nEnt; i++)

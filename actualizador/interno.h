@@ -122,6 +122,11 @@ void MigrarJugador(void);
    does not fit). */
 HANDLE BuscarTokens(WIN32_FIND_DATAA *d);
 void DestinoDeToken(char *hacia, const char *nombre);
+/* 1 when the manifest lists the relative path `ruta` (any letter case); a search of the table
+   outside the finishing pass. */
+int EnManifiesto(const char *ruta);
+/* 1 when a manifest entry lies inside the folder `p` (relative, any letter case). */
+int TieneEntradas(const char *p);
 /* Removes a folder with everything in it, links as links and never the player's folders;
    best effort. */
 void BorrarArbol(const char *ruta);

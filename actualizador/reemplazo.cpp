@@ -44,23 +44,12 @@ static int Copiar(const Entrada *e, const char *bin, const char *destino, const 
     }
 }
 
-static int Listada(const char *ruta)
-{
-    for (int i = 0; i < nEnt; i++)
-        if (lstrcmpiA(ent[i].ruta, ruta) == 0)
-            return 1;
-    return 0;
-}
-
 // Whether a folder (relative) holds something no update may remove: an entry of the manifest,
 // one of the player's folders, or a player file of the older layout still waiting to move.
 static int GuardaAlgo(const char *carpeta)
 {
-    int n = lstrlenA(carpeta);
-    for (int i = 0; i < nEnt; i++)
-        if (ent[i].ruta[n] == '\\' && EnCarpeta(ent[i].ruta, carpeta))
-            return 1;
-    return EnCarpeta(RUTA_LOCAL, carpeta) || EnCarpeta(RUTA_AVANZADO, carpeta) || Protegido(carpeta);
+    return TieneEntradas(carpeta) || EnCarpeta(RUTA_LOCAL, carpeta) || EnCarpeta(RUTA_AVANZADO, carpeta) ||
+           Protegido(carpeta);
 }
 
 // A release may turn a file into a folder or a folder into a file; the finishing pass that
@@ -78,7 +67,7 @@ static void Despejar(const Entrada *e)
         *p = 0;
         Unir(ruta, E->carpeta, rel);
         DWORD a = ruta[0] ? GetFileAttributesA(ruta) : INVALID_FILE_ATTRIBUTES;
-        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && !Listada(rel)) {
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && !EnManifiesto(rel)) {
             QuitarAtributos(ruta);
             if (DeleteFileA(ruta) && E->anotar)
                 E->anotar("  borrado %s", rel);
