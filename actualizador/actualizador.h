@@ -18,7 +18,8 @@ enum {
     ACT_SIN_SERVIDOR = 2,    /* no HTTP service, no manifest, or a file not downloaded */
     ACT_MANIFIESTO = 3,      /* the manifest is not acceptable */
     ACT_ARCHIVO = 4,         /* a game file could not be staged or written (archivoFallido) */
-    ACT_JUEGO_ABIERTO = 5,   /* the game still runs after the wait */
+    ACT_JUEGO_ABIERTO = 5,   /* the game still runs after the wait, or another run holds the
+                                folder ("otra actualizacion en curso") */
     ACT_NO_ES_JUEGO = 6,     /* the folder is not a game installation */
     ACT_INTERNO = 7          /* no SHA-256 provider, out of memory, or disk full */
 };

@@ -18,6 +18,8 @@ ULONGLONG totalBajar, hechoTotal;
 
 void (WINAPI *dormir)(DWORD ms) = Sleep;
 DWORD (WINAPI *reloj)(void) = GetTickCount;
+DWORD (WINAPI *esperar)(HANDLE objeto, DWORD ms) = WaitForSingleObject;
+BOOL (WINAPI *renombrar)(LPCSTR de, LPCSTR hacia, DWORD opciones) = MoveFileExA;
 
 // The first `capacidad` - 1 bytes of a file of the game folder, terminated; 0 when it cannot
 // be opened. A failed read leaves the text empty.
@@ -46,6 +48,38 @@ DWORD VersionVista(void)
     ULONGLONG v;
     LeerNumero(texto, &v);
     return (DWORD)v;
+}
+
+HANDLE AbrirEstado(const char *relativa, char *temporal)
+{
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, relativa);
+    if (!ruta[0] || !Formar(temporal, MAX_PATH, "%s.nuevo", ruta))
+        return INVALID_HANDLE_VALUE;
+    // CREATE_ALWAYS refuses a hidden or system file, and Windows a read-only one.
+    QuitarAtributos(temporal);
+    return CreateFileA(temporal, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+}
+
+int EscribirEstado(HANDLE f, const char *texto)
+{
+    DWORD largo = (DWORD)lstrlenA(texto), escritos = 0;
+    return WriteFile(f, texto, largo, &escritos, NULL) && escritos == largo;
+}
+
+void CerrarEstado(HANDLE f, const char *temporal, const char *relativa, int bien)
+{
+    char ruta[MAX_PATH];
+    Unir(ruta, E->carpeta, relativa);
+    bien = bien && FlushFileBuffers(f);
+    CloseHandle(f);
+    if (bien) {
+        // Windows does not rename over a read-only file.
+        QuitarAtributos(ruta);
+        bien = renombrar(temporal, ruta, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    }
+    if (!bien)
+        DeleteFileA(temporal);
 }
 
 // Sets the event of the game's launcher, when one runs and owns it.
@@ -204,8 +238,6 @@ int Actualizar(Actualizacion *a)
     E->version = 0;
     SoltarTablas();
 
-    BorrarEjecutableViejo();
-
     int vieja = EsInstalacionVieja();
     if (vieja)
         AvisarRelanzo();
@@ -218,10 +250,17 @@ int Actualizar(Actualizacion *a)
     if (!E->modoInstalacion && !vieja && !EsCarpeta(ruta))
         return Fallar(ACT_NO_ES_JUEGO, "%s no parece una instalacion del juego", E->carpeta);
 
-    // Serialises the installer and the launcher; after the wait the run goes on regardless.
+    // Serialises the installer and the launcher. Two runs on one folder would share its ".part"
+    // files and its cache, so a run that does not get the mutex in the wait touches nothing,
+    // not even the host executable an earlier run left aside. A mutex whose holder died
+    // (abandoned) is ours like a free one. Without a mutex at all the run goes on unguarded.
     HANDLE exclusion = CreateMutexA(NULL, FALSE, "Local\\BRM_Actualizador");
-    if (exclusion)
-        WaitForSingleObject(exclusion, 600000);
+    if (exclusion && esperar(exclusion, 600000) == WAIT_TIMEOUT) {
+        CloseHandle(exclusion);
+        return Fallar(ACT_JUEGO_ABIERTO, "otra actualizacion en curso");
+    }
+
+    BorrarEjecutableViejo();
 
     Unir(ruta, E->carpeta, RUTA_ESTADO "\\x");
     CrearCarpetas(ruta);

@@ -171,14 +171,15 @@ static int Repetida(const Indice *x, int conIndice, int i)
 
 void GuardarRecordados(int colocados)
 {
-    char ruta[MAX_PATH];
-    Unir(ruta, E->carpeta, RUTA_HASHES);
-    HANDLE f = CreateFileA(ruta, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    char temporal[MAX_PATH];
+    HANDLE f = AbrirEstado(RUTA_HASHES, temporal);
     if (f == INVALID_HANDLE_VALUE)
         return;
     Indice porRuta;
     int conIndice = CrearIndice(&porRuta, ent[0].ruta, nEnt, sizeof(Entrada));
-    for (int i = 0; i < nEnt; i++) {
+    // A cache that cannot be written whole is not written: the old one stays.
+    int bien = 1;
+    for (int i = 0; i < nEnt && bien; i++) {
         const Entrada *e = &ent[i];
         // A pending file not yet put in place still holds its earlier content: a line would
         // pair that content with the manifest's digest.
@@ -189,11 +190,9 @@ void GuardarRecordados(int colocados)
         Unir(archivo, E->carpeta, e->ruta);
         if (!TamFecha(archivo, &tam, &fecha) || tam != e->tam)
             continue;
-        if (Formar(linea, sizeof linea, LINEA_CACHE, e->ruta, tam, (DWORD)(fecha >> 32), (DWORD)fecha, e->sha)) {
-            DWORD escritos;
-            WriteFile(f, linea, lstrlenA(linea), &escritos, NULL);
-        }
+        if (Formar(linea, sizeof linea, LINEA_CACHE, e->ruta, tam, (DWORD)(fecha >> 32), (DWORD)fecha, e->sha))
+            bien = EscribirEstado(f, linea);
     }
     SoltarIndice(&porRuta);
-    CloseHandle(f);
+    CerrarEstado(f, temporal, RUTA_HASHES, bien);
 }

@@ -8,7 +8,7 @@
 static Indice porRuta;
 static int conIndice;
 
-static int EnManifiesto(const char *ruta)
+int EnManifiesto(const char *ruta)
 {
     if (conIndice) {
         for (int i = PrimeroEnIndice(&porRuta, ruta); i >= 0; i = SiguienteEnIndice(&porRuta, i))
@@ -34,7 +34,7 @@ static int EsEnlace(DWORD atributos)
     return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-static void BorrarArbol(const char *ruta)
+void BorrarArbol(const char *ruta)
 {
     // A link goes as a link; what it points to is never entered.
     if (EsEnlace(GetFileAttributesA(ruta))) {
@@ -97,7 +97,7 @@ static int TokenSinPasar(void)
 }
 
 // An old location that still holds a player file without its copy in Recursos\Local stays.
-static int Protegido(const char *p)
+int Protegido(const char *p)
 {
     for (int i = 0; mover[i][0]; i++) {
         const char *desde = mover[i][0];
@@ -112,12 +112,24 @@ static int Protegido(const char *p)
     return lstrcmpiA(p, "INIT") == 0 && TokenSinPasar();
 }
 
+// The backslash at p's length is tested first, so that most entries cost one byte.
+int TieneEntradas(const char *p)
+{
+    int n = lstrlenA(p);
+    for (int i = 0; i < nEnt; i++)
+        if (ent[i].ruta[n] == '\\' && EnCarpeta(ent[i].ruta, p))
+            return 1;
+    return 0;
+}
+
 static void BorrarLista(void)
 {
     for (int i = 0; i < nBorrar; i++) {
         const char *p = borrar[i];
         char ruta[MAX_PATH];
-        if (EnManifiesto(p))
+        // The delete list never takes what this version brings: deleting it would leave every
+        // later run to fetch it again, and to delete it again.
+        if (EnManifiesto(p) || TieneEntradas(p))
             continue;
         Unir(ruta, E->carpeta, p);
         if (!ruta[0] || !Existe(ruta))
@@ -167,17 +179,15 @@ static void LimpiarRecursos(const char *carpeta, const char *relativa)
     FindClose(busqueda);
 }
 
+// An empty or cut version.txt would read as version 0 and let an older signed manifest in.
 static void EscribirVersion(void)
 {
-    char ruta[MAX_PATH], texto[16];
-    Unir(ruta, E->carpeta, RUTA_VERSION);
-    HANDLE f = CreateFileA(ruta, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    char temporal[MAX_PATH], texto[16];
+    HANDLE f = AbrirEstado(RUTA_VERSION, temporal);
     if (f == INVALID_HANDLE_VALUE)
         return;
     Formar(texto, sizeof texto, "%lu\n", E->version);
-    DWORD escritos;
-    WriteFile(f, texto, lstrlenA(texto), &escritos, NULL);
-    CloseHandle(f);
+    CerrarEstado(f, temporal, RUTA_VERSION, EscribirEstado(f, texto));
 }
 
 void Finalizar(int relanzar)

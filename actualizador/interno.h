@@ -65,6 +65,12 @@ extern ULONGLONG totalBajar, hechoTotal;
    and move time themselves instead of sleeping through them. */
 extern void (WINAPI *dormir)(DWORD ms);
 extern DWORD (WINAPI *reloj)(void);
+/* The wait for the mutex that serialises runs, which a test replaces as it does the pauses. */
+extern DWORD (WINAPI *esperar)(HANDLE objeto, DWORD ms);
+
+/* The rename that puts a state file in place; a test replaces it to stop a run right there,
+   as a crash would. */
+extern BOOL (WINAPI *renombrar)(LPCSTR de, LPCSTR hacia, DWORD opciones);
 
 /* ---- reporting ---- */
 void Avisar(const wchar_t *texto, ULONGLONG hecho, ULONGLONG total);
@@ -72,6 +78,15 @@ int Fallar(int codigo, const char *formato, ...) CON_FORMATO(2, 3);
 
 /* ---- the version record and the launcher's signal ---- */
 DWORD VersionVista(void);
+/* State files (version.txt, hashes.txt) are written whole under a temporary name beside them,
+   flushed and renamed over the old file, so that a crash or a power loss leaves the old file
+   or the new one, never a part of one. AbrirEstado opens the temporary (`temporal`, a path
+   buffer) in place of one a killed run left; EscribirEstado is 1 when every byte went;
+   CerrarEstado renames the temporary over the file when `bien`, and otherwise deletes it and
+   leaves the old file as it was. */
+HANDLE AbrirEstado(const char *relativa, char *temporal);
+int EscribirEstado(HANDLE f, const char *texto);
+void CerrarEstado(HANDLE f, const char *temporal, const char *relativa, int bien);
 void AvisarRelanzo(void);
 
 /* ---- transfer ---- */
@@ -110,6 +125,17 @@ void MigrarJugador(void);
    does not fit). */
 HANDLE BuscarTokens(WIN32_FIND_DATAA *d);
 void DestinoDeToken(char *hacia, const char *nombre);
+/* 1 when the manifest lists the relative path `ruta` (any letter case); a search of the table
+   outside the finishing pass. */
+int EnManifiesto(const char *ruta);
+/* 1 when a manifest entry lies inside the folder `p` (relative, any letter case). */
+int TieneEntradas(const char *p);
+/* Removes a folder with everything in it, links as links and never the player's folders;
+   best effort. */
+void BorrarArbol(const char *ruta);
+/* 1 when the relative path `p` names an old location that still holds a player file of the
+   older layout without its copy in Recursos\Local. */
+int Protegido(const char *p);
 /* Puts every pending entry in place; 0, or the failure's code after the hash cache is
    written. `relanzar` tells whether the host executable was replaced. */
 int Reemplazar(int *relanzar);

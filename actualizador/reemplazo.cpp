@@ -44,12 +44,51 @@ static int Copiar(const Entrada *e, const char *bin, const char *destino, const 
     }
 }
 
+// Whether a folder (relative) holds something no update may remove: an entry of the manifest,
+// one of the player's folders, or a player file of the older layout still waiting to move.
+static int GuardaAlgo(const char *carpeta)
+{
+    return TieneEntradas(carpeta) || EnCarpeta(RUTA_LOCAL, carpeta) || EnCarpeta(RUTA_AVANZADO, carpeta) ||
+           Protegido(carpeta);
+}
+
+// A release may turn a file into a folder or a folder into a file; the finishing pass that
+// would sweep the old shape never runs after a failed replacement, so what stands in the
+// entry's way goes first and one run converges. A file on the entry's path that the manifest
+// does not list is deleted (a file link as a link); a folder where the entry's file goes is
+// removed when it holds nothing an update must keep (a folder link as a link).
+static void Despejar(const Entrada *e)
+{
+    char rel[MAX_PATH], ruta[MAX_PATH];
+    lstrcpynA(rel, e->ruta, sizeof rel);
+    for (char *p = rel; *p; p++) {
+        if (*p != '\\')
+            continue;
+        *p = 0;
+        Unir(ruta, E->carpeta, rel);
+        DWORD a = ruta[0] ? GetFileAttributesA(ruta) : INVALID_FILE_ATTRIBUTES;
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && !EnManifiesto(rel)) {
+            QuitarAtributos(ruta);
+            if (DeleteFileA(ruta) && E->anotar)
+                E->anotar("  borrado %s", rel);
+        }
+        *p = '\\';
+    }
+    Unir(ruta, E->carpeta, e->ruta);
+    if (ruta[0] && EsCarpeta(ruta) && !GuardaAlgo(e->ruta)) {
+        BorrarArbol(ruta);
+        if (!Existe(ruta) && E->anotar)
+            E->anotar("  borrado %s", e->ruta);
+    }
+}
+
 static int Colocar(const Entrada *e, int i, const char *descargas, int *relanzar)
 {
     char bin[MAX_PATH], destino[MAX_PATH], nuevo[MAX_PATH], viejo[MAX_PATH];
     Formar(bin, sizeof bin, "%s\\%s.bin", descargas, e->sha);
     Unir(destino, E->carpeta, e->ruta);
     Avisar(L"Instalando actualización", (ULONGLONG)i, (ULONGLONG)nEnt);
+    Despejar(e);
     CrearCarpetas(destino);
 
     DWORD error = ERROR_FILENAME_EXCED_RANGE;

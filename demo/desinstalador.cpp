@@ -62,8 +62,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR linea, int)
     }
 
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BRM");
+    // The installer puts the shortcut on the desktop of all users.
     char escritorio[MAX_PATH], enlace[MAX_PATH];
-    if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, escritorio)) &&
+    if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_COMMON_DESKTOPDIRECTORY, NULL, 0, escritorio)) &&
         SUCCEEDED(StringCchPrintfA(enlace, MAX_PATH, "%s\\Brumaria.lnk", escritorio)))
         DeleteFileA(enlace);
     Borrar(carpeta, conDatos);

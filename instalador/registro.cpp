@@ -85,12 +85,15 @@ static void GuardarEnlace(const char *programa, const wchar_t *enlace)
     vinculo->Release();
 }
 
+// The shortcut goes on the desktop of all users: the installer runs elevated, and when a
+// standard user types an administrator's credentials the account's own desktop would be the
+// administrator's, not the player's. The uninstall entry is machine-wide too.
 void AccesoDirecto(void)
 {
     HRESULT com = CoInitialize(NULL);
     char escritorio[MAX_PATH], programa[MAX_PATH], enlace[MAX_PATH];
     wchar_t enlaceW[MAX_PATH];
-    if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, escritorio)) &&
+    if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_COMMON_DESKTOPDIRECTORY, NULL, 0, escritorio)) &&
         SUCCEEDED(StringCchPrintfA(programa, MAX_PATH, "%s\\Brumaria.exe", destino)) &&
         SUCCEEDED(StringCchPrintfA(enlace, MAX_PATH, "%s\\Brumaria.lnk", escritorio)) &&
         MultiByteToWideChar(CP_ACP, 0, enlace, -1, enlaceW, MAX_PATH))

@@ -104,12 +104,16 @@ TEST_F(Aplicar, DeleteListProtectsPlayerFiles)
         {{"Viejo\\a.txt"}, "Viejo", false, "  borrado (viejo) Viejo"},
         {{}, "NoEsta", false, ""},
         {{"Listado.txt"}, "Listado.txt", true, ""},  // an entry of the manifest too
+        // A folder that holds an entry of the manifest, in any letter case, stays whole.
+        {{"Mapas\\norte.map", "Mapas\\viejo.map"}, "Mapas", true, ""},
+        {{"Mapas\\norte.map"}, "mapas", true, ""},
+        {{"Map\\a.txt", "Mapas\\norte.map"}, "Map", false, "  borrado (viejo) Map"},
     };
     for (const auto &c : casos) {
         SCOPED_TRACE(c.borrar);
         for (const std::string &a : c.archivos)
             Archivo(a);
-        Finalizar("borrar " + c.borrar + "\n" + LineaEntrada("Listado.txt", "x"));
+        Finalizar("borrar " + c.borrar + "\n" + LineaEntrada("Listado.txt", "x") + LineaEntrada("Mapas\\norte.map", "x"));
         EXPECT_EQ(Hay(c.borrar), c.queda);
         if (c.linea.empty()) {
             EXPECT_EQ(lineas.size(), 1u);  // only the closing line
@@ -122,6 +126,7 @@ TEST_F(Aplicar, DeleteListProtectsPlayerFiles)
         BorrarTodo(*this / "Recursos\\Local\\Config.BRM");
         BorrarTodo(*this / "Recursos\\Local\\Token7.dat");
         BorrarTodo(*this / "Config.BRM");
+        BorrarTodo(*this / "Mapas");
     }
 }
 
@@ -240,4 +245,116 @@ TEST_F(Aplicar, WhatACompleteRunLeaves)
     EXPECT_EQ(lineas.back(), "actualizador: listo (version 9), se reabre el lanzador");
     Finalizar(LineaEntrada("Recursos\\datos.pak", "datos"));
     EXPECT_EQ(lineas.back(), "actualizador: listo (version 9)");
+}
+
+// What a state file (version.txt or hashes.txt) of a folder looks like: its bytes and whether it
+// is read-only, and whether its temporary is there.
+struct Estado {
+    std::string texto;
+    bool soloLectura, temporal;
+};
+
+static Estado LeerEstado(const std::string &ruta)
+{
+    DWORD a = GetFileAttributesA(ruta.c_str());
+    return {LeerArchivo(ruta), a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) != 0,
+            Existe((ruta + ".nuevo").c_str()) != 0};
+}
+
+TEST_F(Aplicar, StateFilesReplaceLeftoversAndReadOnlyOldFiles)
+{
+    const DWORD estorban = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    struct {
+        const char *caso;
+        DWORD viejo;          // attributes of the old files
+        const char *sobra;    // what a killed run left in the temporaries; NULL: nothing
+    } casos[] = {
+        {"leftover temporaries", 0, "a medio escribir"},
+        {"leftover read-only hidden temporaries", 0, ""},
+        {"read-only old files", FILE_ATTRIBUTE_READONLY, NULL},
+        {"hidden system old files", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, NULL},
+    };
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.caso);
+        Archivo("Recursos\\datos.pak", "datos");
+        for (const char *r : {RUTA_VERSION, RUTA_HASHES}) {
+            BorrarTodo(*this / r);
+            Archivo(r, "3\n");
+            SetFileAttributesA((*this / r).c_str(), c.viejo ? c.viejo : FILE_ATTRIBUTE_NORMAL);
+            if (c.sobra) {
+                Archivo(std::string(r) + ".nuevo", c.sobra);
+                if (!*c.sobra)
+                    SetFileAttributesA((*this / (std::string(r) + ".nuevo")).c_str(), estorban);
+            }
+        }
+        Finalizar(LineaEntrada("Recursos\\datos.pak", "datos"));
+        Estado version = LeerEstado(*this / RUTA_VERSION), cache = LeerEstado(*this / RUTA_HASHES);
+        EXPECT_EQ(version.texto, "9\n");
+        EXPECT_EQ(cache.texto.substr(0, 21), "Recursos\\datos.pak|5|");
+        EXPECT_FALSE(version.soloLectura || cache.soloLectura);
+        EXPECT_FALSE(version.temporal || cache.temporal);
+        EXPECT_EQ(GetFileAttributesA((*this / RUTA_VERSION).c_str()) & estorban, 0u);
+        EXPECT_EQ(VersionVista(), 9u);
+    }
+}
+
+static int renombres, matarEn;
+
+// The rename of the state files, with the process killed right before the one of number matarEn.
+static BOOL WINAPI RenombrarHastaMorir(LPCSTR de, LPCSTR hacia, DWORD opciones)
+{
+    if (++renombres == matarEn)
+        TerminateProcess(GetCurrentProcess(), 9);
+    return MoveFileExA(de, hacia, opciones);
+}
+
+TEST(Estado, RunKilledBeforeARenameLeavesReadableState)
+{
+    // The killed run is a second process that runs this test again up to the kill, so the
+    // folder must have a name both processes give it, and the test no fixture that would
+    // leave a folder of the killed process behind.
+    char tmp[MAX_PATH];
+    GetTempPathA(sizeof tmp, tmp);
+    const std::string juego = std::string(tmp) + "brm-muerte";
+    Actualizacion a;
+    NuevoRegistro(&a, juego);
+    E = &a;
+    ASSERT_EQ(Conectar(), 0);
+    const std::string version = juego + "\\" RUTA_VERSION, cache = juego + "\\" RUTA_HASHES;
+    const std::string manifiesto = LineaEntrada("Recursos\\datos.pak", "datos 9");
+    for (int en : {1, 2}) {
+        SCOPED_TRACE(en == 1 ? "before the cache's rename" : "before the version's rename");
+        BorrarTodo(juego);
+        EscribirArchivo(juego + "\\Recursos\\datos.pak", "datos 3");
+        EscribirArchivo(version, "3\n");
+        EscribirArchivo(cache, "Recursos\\datos.pak|7|0|0|" + ShaHex("datos 3") + "\n");
+        const std::string cacheVieja = LeerArchivo(cache);
+        ASSERT_EQ(CargarManifiesto(Manifiesto(9, manifiesto)), 0);
+        EscribirArchivo(juego + "\\Recursos\\datos.pak", "datos 9");
+        EXPECT_EXIT(
+            {
+                renombres = 0;
+                matarEn = en;
+                renombrar = RenombrarHastaMorir;
+                ::Finalizar(0);
+            },
+            ::testing::ExitedWithCode(9), "");
+        // The killed run left the old version and a whole cache, the old or the new one.
+        EXPECT_EQ(LeerArchivo(version), "3\n");
+        EXPECT_EQ(VersionVista(), 3u);
+        if (en == 1)
+            EXPECT_EQ(LeerArchivo(cache), cacheVieja);
+        else
+            EXPECT_EQ(LeerArchivo(cache).substr(0, 21), "Recursos\\datos.pak|7|");
+        EXPECT_TRUE(Existe(((en == 1 ? cache : version) + ".nuevo").c_str()));
+
+        // The next run puts both in place over what the killed one left.
+        ASSERT_EQ(CargarManifiesto(Manifiesto(9, manifiesto)), 0);
+        Finalizar(0);
+        EXPECT_EQ(LeerArchivo(version), "9\n");
+        EXPECT_EQ(LeerArchivo(cache).substr(0, 21), "Recursos\\datos.pak|7|");
+        EXPECT_FALSE(Existe((version + ".nuevo").c_str()) || Existe((cache + ".nuevo").c_str()));
+    }
+    BorrarTodo(juego);
+    Liberar();
 }

@@ -247,3 +247,66 @@ TEST(Arranque, OverrideFileOfTheServerURL)
         }
     }
 }
+
+static std::vector<DWORD> esperas;
+
+// The engine's wait for the mutex, recorded and answered at once with the mutex's state.
+static DWORD WINAPI EsperaGrabada(HANDLE objeto, DWORD ms)
+{
+    esperas.push_back(ms);
+    return WaitForSingleObject(objeto, 0);
+}
+
+TEST(Arranque, RunThatCannotTakeTheMutexTouchesNothing)
+{
+    enum { NADIE, RETENIDO, ABANDONADO };
+    struct {
+        const char *caso;
+        int otro;
+        bool corre;
+    } casos[] = {
+        {"mutex free", NADIE, true},
+        {"held by another run for longer than the wait", RETENIDO, false},
+        {"abandoned by a run that died holding it", ABANDONADO, true},
+    };
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.caso);
+        CarpetaTemporal t;
+        CrearCarpeta(t / "Recursos");
+        EscribirArchivo(t / RUTA_SERVIDOR, "http://127.0.0.1:9/\n");
+        std::string exe = t / "Brumaria.exe";
+        EscribirArchivo(exe + ".viejo", "de otra corrida");
+        HANDLE otro = c.otro == NADIE ? NULL : RetenerMutex(60000);
+        if (c.otro == ABANDONADO) {
+            TerminateProcess(otro, 0);
+            EsperarProceso(otro);
+            otro = NULL;
+        }
+        Actualizacion a;
+        NuevoRegistro(&a, t.ruta);
+        lstrcpyA(a.ejecutable, exe.c_str());
+        a.plazoMs = 500;
+        esperas.clear();
+        esperar = EsperaGrabada;
+        int r = Actualizar(&a);
+        esperar = WaitForSingleObject;
+        if (otro) {
+            TerminateProcess(otro, 0);
+            EsperarProceso(otro);
+        }
+        EXPECT_EQ(esperas, std::vector<DWORD>{600000});
+        if (c.corre) {
+            EXPECT_EQ(r, ACT_SIN_SERVIDOR);  // nothing listens at the server's address
+            ASSERT_FALSE(lineas.empty());
+            EXPECT_EQ(lineas[0], lineaArranque);
+            EXPECT_FALSE(Existe((exe + ".viejo").c_str()));
+        } else {
+            EXPECT_EQ(r, ACT_JUEGO_ABIERTO);
+            EXPECT_STREQ(a.error, "otra actualizacion en curso");
+            EXPECT_EQ(lineas, std::vector<std::string>{"ERROR (5): otra actualizacion en curso"});
+            EXPECT_TRUE(eventos.empty());
+            EXPECT_FALSE(Existe((t / RUTA_ESTADO).c_str()));
+            EXPECT_EQ(LeerArchivo(exe + ".viejo"), "de otra corrida");
+        }
+    }
+}

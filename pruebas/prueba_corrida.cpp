@@ -344,3 +344,254 @@ TEST_F(Corrida, FullDiskDuringTheCopy)
     EXPECT_EQ(pausas.ms.size(), 0u);  // no further attempt
     BorrarTodo(juego);
 }
+
+TEST_F(Corrida, FileBecomesFolderAndFolderBecomesFileInOneRun)
+{
+    const Archivos archivos = {
+        {"Recursos\\BRM.exe", "juego"},
+        {"Recursos\\Mapas", "un archivo"},
+        {"Recursos\\datos\\a.txt", "a"},
+        {"Recursos\\datos\\sub\\b.txt", "b"},
+    };
+    const Archivos carpetas = {
+        {"Recursos\\BRM.exe", "juego"},
+        {"Recursos\\Mapas\\norte.map", "norte"},
+        {"Recursos\\Mapas\\sur.map", "sur"},
+        {"Recursos\\datos", "ahora un archivo"},
+    };
+    Publicar(1, archivos, "oculto Recursos\\Mapas\n");
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    SetFileAttributesA((*this / "Recursos\\Mapas").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+
+    // Each release turns the other's files into folders and its folders into files.
+    struct {
+        const Archivos *version;
+        std::vector<std::string> borrados;
+    } pasos[] = {
+        {&carpetas, {"  borrado Recursos\\Mapas", "  borrado Recursos\\datos"}},
+        {&archivos, {"  borrado Recursos\\datos", "  borrado Recursos\\Mapas"}},
+    };
+    DWORD version = 1;
+    for (const auto &p : pasos) {
+        SCOPED_TRACE(version + 1);
+        Publicar(++version, *p.version);
+        ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+        ComprobarArchivos(*p.version);
+        EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), std::to_string(version) + "\n");
+        for (const std::string &l : p.borrados)
+            EXPECT_TRUE(HayLinea(l)) << l;
+        // The next run finds the folder as the manifest wants it.
+        ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+        EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+    }
+}
+
+TEST_F(Corrida, FolderInTheWayThatHoldsWhatMustStayIsKept)
+{
+    struct {
+        std::string archivo;     // the manifest's file where a folder stands
+        std::string guardado;    // what lies in that folder and must stay
+        std::string extra;       // more manifest lines
+    } casos[] = {
+        {"Recursos", "Recursos\\Local\\Config.BRM", ""},
+        {"Juego", "Juego\\x.txt", LineaEntrada("Juego\\x.txt", "listado")},
+    };
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.archivo);
+        BorrarTodo(juego);
+        EscribirArchivo(*this / RUTA_SERVIDOR, servidor.url + "\n");
+        EscribirArchivo(*this / c.guardado, "listado");
+        Publicar(1, {{c.archivo, "archivo"}}, c.extra);
+        EXPECT_EQ(Correr(1), ACT_ARCHIVO);
+        EXPECT_STREQ(a.archivoFallido, c.archivo.c_str());
+        EXPECT_EQ(LeerArchivo(*this / c.guardado), "listado");
+        EXPECT_FALSE(HayLinea("  borrado " + c.archivo));
+    }
+}
+
+TEST_F(Corrida, FolderLinkInTheWayGoesAsALink)
+{
+    CarpetaTemporal fuera;
+    EscribirArchivo(fuera / "valioso.txt", "no se toca");
+    CrearCarpeta(*this / "Recursos");
+    if (!EnlaceCarpeta(*this / "Recursos\\datos", fuera.ruta))
+        GTEST_SKIP() << "folder links cannot be made here";
+    Publicar(1, {{"Recursos\\datos", "un archivo"}});
+    // Windows removes the link itself; Wine cannot remove a link to a folder that holds
+    // something, so there the link stays and the file cannot be placed. Either way nothing
+    // behind the link is touched.
+    int r = Correr(1);
+    EXPECT_EQ(LeerArchivo(fuera / "valioso.txt"), "no se toca");
+    if (r == ACT_LISTO) {
+        EXPECT_EQ(LeerArchivo(*this / "Recursos\\datos"), "un archivo");
+    } else {
+        EXPECT_EQ(r, ACT_ARCHIVO);
+        // Wine cannot remove the link either: the shell does, so no later test meets it.
+        HANDLE p = Lanzar("/bin/rm", "\"" + RutaUnix(*this / "Recursos\\datos") + "\"");
+        if (p)
+            CloseHandle(p);
+        EXPECT_TRUE(Hasta([this] { return !Hay("Recursos\\datos"); }));
+    }
+}
+
+TEST_F(Corrida, DeleteLineNamingAFolderOfTheReleaseIsSkipped)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Recursos\\Mapas\\norte.map"] = std::string(200000, 'N');
+    Publicar(2, v2, "borrar Recursos\\Mapas\nborrar recursos\\mapas\\SUR.map\n");
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_FALSE(HayLinea("  borrado (viejo) Recursos\\Mapas"));
+    EXPECT_FALSE(HayLinea("  borrado (viejo) recursos\\mapas\\SUR.map"));
+    // What the run placed stays placed: the next run has nothing to fetch.
+    ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+    EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+}
+
+TEST_F(Corrida, HostExecutableThatCannotBeReplacedStaysRunnable)
+{
+    // How the host's replacement is stopped: its file held open cannot be renamed aside; a
+    // folder where its new copy goes lets it be renamed aside, but no copy can follow.
+    struct {
+        const char *caso;
+        bool abierto;
+        std::string error;
+        std::vector<DWORD> pausas;
+    } casos[] = {
+        {"cannot be renamed aside", true, "no se pudo renombrar {H} (error ", {}},
+        {"its new copy fails", false, "no se pudo escribir Brumaria.exe (error ", std::vector<DWORD>(11, 500)},
+    };
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Brumaria.exe"] = "lanzador 2";
+    Publicar(2, v2);
+    const std::string host = *this / "Brumaria.exe";
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.caso);
+        HANDLE abierto = INVALID_HANDLE_VALUE;
+        if (c.abierto)
+            abierto = CreateFileA(host.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        else
+            EscribirArchivo(host + ".nuevo\\estorbo.txt", "x");
+        EXPECT_EQ(Correr(0, host), ACT_ARCHIVO);
+        if (abierto != INVALID_HANDLE_VALUE)
+            CloseHandle(abierto);
+        std::string error = c.error;
+        if (error.find("{H}") != std::string::npos)
+            error.replace(error.find("{H}"), 3, host);
+        EXPECT_EQ(std::string(a.error).substr(0, error.size()), error);
+        EXPECT_STREQ(a.archivoFallido, "Brumaria.exe");
+        EXPECT_EQ(pausas.ms, c.pausas);
+        // The old host is back under its name, nothing is left aside, nothing else changed.
+        EXPECT_EQ(LeerArchivo(host), "lanzador 1");
+        EXPECT_FALSE(Existe((host + ".viejo").c_str()));
+        EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "1\n");
+        BorrarTodo(host + ".nuevo");
+    }
+    // Without the obstacle the next run replaces the host and asks for a restart.
+    EXPECT_EQ(Correr(0, host), ACT_RELANZAR) << a.error;
+    EXPECT_EQ(LeerArchivo(host), "lanzador 2");
+}
+
+TEST_F(Corrida, ReadOnlyHiddenAndSystemTargetsAreReplaced)
+{
+    const DWORD estorban = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    struct {
+        const char *caso;
+        DWORD atributos;
+    } casos[] = {
+        {"read-only", FILE_ATTRIBUTE_READONLY},
+        {"hidden", FILE_ATTRIBUTE_HIDDEN},
+        {"system", FILE_ATTRIBUTE_SYSTEM},
+        {"all three", estorban},
+    };
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    DWORD version = 1;
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.caso);
+        // The target and the entry right after it change.
+        Archivos v = v1;
+        v["Recursos\\BRM.exe"] = "juego " + std::to_string(++version);
+        v["Recursos\\Mapas\\norte.map"] = "norte " + std::to_string(version);
+        Publicar(version, v);
+        ASSERT_TRUE(SetFileAttributesA((*this / "Recursos\\BRM.exe").c_str(), c.atributos));
+        ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
+        ComprobarArchivos(v);
+        EXPECT_EQ(GetFileAttributesA((*this / "Recursos\\BRM.exe").c_str()) & estorban, 0u);
+        EXPECT_TRUE(HayLinea("  2 archivos para actualizar"));
+    }
+
+    // A target that stays locked still has its attributes cleared before each attempt.
+    Archivos v = v1;
+    v["Recursos\\BRM.exe"] = "juego final";
+    Publicar(++version, v);
+    const std::string exe = *this / "Recursos\\BRM.exe";
+    SetFileAttributesA(exe.c_str(), estorban);
+    HANDLE abierto = CreateFileA(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(Correr(), ACT_ARCHIVO);
+    CloseHandle(abierto);
+    EXPECT_EQ(GetFileAttributesA(exe.c_str()) & estorban, 0u);
+}
+
+static std::string estropear;
+static void(WINAPI *dormirAntes)(DWORD);
+
+// The recorded pause; the first pause before a size check also makes the placed file longer,
+// as another program writing to it would.
+static void WINAPI DormirYEstropear(DWORD ms)
+{
+    dormirAntes(ms);
+    if (ms == 50 && !estropear.empty()) {
+        HANDLE f = CreateFileA(estropear.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        DWORD escritos;
+        WriteFile(f, "++", 2, &escritos, NULL);
+        CloseHandle(f);
+        estropear.clear();
+    }
+}
+
+TEST_F(Corrida, SizeThatDiffersAfterTheMoveIsCopiedAgain)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Recursos\\leeme.txt"] = "leeme 2";
+    Publicar(2, v2);
+    estropear = *this / "Recursos\\leeme.txt";
+    dormirAntes = dormir;
+    dormir = DormirYEstropear;
+    int r = Correr();
+    dormir = dormirAntes;
+    ASSERT_EQ(r, ACT_LISTO) << a.error;
+    EXPECT_TRUE(estropear.empty());
+    EXPECT_EQ(pausas.ms, (std::vector<DWORD>{50, 500, 50}));
+    ComprobarArchivos(v2);
+    EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "2\n");
+}
+
+TEST_F(Corrida, RecordOfAFailedRunIsClearedByTheNextRun)
+{
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1;
+    v2["Recursos\\BRM.exe"] = "juego 2";
+    Publicar(2, v2);
+    HANDLE abierto =
+        CreateFileA((*this / "Recursos\\BRM.exe").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(Correr(), ACT_ARCHIVO);
+    CloseHandle(abierto);
+    ASSERT_STRNE(a.error, "");
+    ASSERT_STREQ(a.archivoFallido, "Recursos\\BRM.exe");
+
+    // The host calls again with the same record, as the installer's Retry does.
+    lineas.clear();
+    EXPECT_EQ(Actualizar(&a), ACT_LISTO);
+    EXPECT_STREQ(a.error, "");
+    EXPECT_STREQ(a.archivoFallido, "");
+    EXPECT_EQ(a.version, 2u);
+    ComprobarArchivos(v2);
+}

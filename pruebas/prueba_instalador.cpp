@@ -247,15 +247,28 @@ TEST(Instalador, UninstallEntryInTheViewOfItsBuild)
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, ruta);
 }
 
+// Where the shell puts the desktop of this folder id, read back as the installer asks for it.
+static std::string EnlaceEn(int carpeta)
+{
+    char escritorio[MAX_PATH];
+    if (FAILED(SHGetFolderPathA(NULL, carpeta, NULL, 0, escritorio)))
+        return "";
+    return std::string(escritorio) + "\\Brumaria.lnk";
+}
+
 TEST(Instalador, DesktopShortcut)
 {
     lstrcpyA(destino, "C:\\Program Files\\Brumaria");
-    char escritorio[MAX_PATH];
-    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, escritorio)));
-    std::string enlace = std::string(escritorio) + "\\Brumaria.lnk";
+    // The installer runs elevated, maybe under an administrator's account: the shortcut goes
+    // on the desktop of every user, not on the one of the account that runs it.
+    std::string enlace = EnlaceEn(CSIDL_COMMON_DESKTOPDIRECTORY), propio = EnlaceEn(CSIDL_DESKTOPDIRECTORY);
+    ASSERT_FALSE(enlace.empty() || propio.empty());
+    ASSERT_NE(enlace, propio);
     DeleteFileA(enlace.c_str());
+    DeleteFileA(propio.c_str());
     AccesoDirecto();
     ASSERT_TRUE(Existe(enlace.c_str()));
+    EXPECT_FALSE(Existe(propio.c_str()));
 
     ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
     IShellLinkA *vinculo = NULL;
@@ -341,4 +354,19 @@ TEST(Instalador, ResourcesOfTheProgram)
         EXPECT_TRUE(VerQueryValueA(bloque.data(), ruta, (void **)&texto, &n) && texto) << ruta;
         EXPECT_STREQ(texto ? texto : "", t.texto) << ruta;
     }
+}
+
+TEST(Instalador, StandInUninstallerRemovesTheShortcut)
+{
+    lstrcpyA(destino, "C:\\Program Files\\Brumaria");
+    std::string enlace = EnlaceEn(CSIDL_COMMON_DESKTOPDIRECTORY);
+    ASSERT_FALSE(enlace.empty());
+    AccesoDirecto();
+    ASSERT_TRUE(Existe(enlace.c_str()));
+    // The uninstaller removes the folder it runs from: a copy in a folder of its own.
+    CarpetaTemporal t;
+    std::string desinstalador = t / "Uninstall.exe";
+    ASSERT_TRUE(CopyFileA(Herramienta("..\\demo\\Uninstall.exe").c_str(), desinstalador.c_str(), FALSE));
+    EXPECT_EQ(EsperarProceso(Lanzar(desinstalador, "/silencioso")), 0u);
+    EXPECT_FALSE(Existe(enlace.c_str()));
 }

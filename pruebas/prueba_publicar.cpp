@@ -266,6 +266,10 @@ TEST_F(Publicar, RefusesWithNothingWritten)
         {{}, "--borrar ..\\x", "--borrar ..\\x: el actualizador rechaza"},
         {{}, "--borrar \\Windows", "--borrar \\Windows:"},
         {{}, "--oculto Recursos\\Local\\x", "--oculto Recursos\\Local\\x:"},
+        // A delete line that names a file of the release, or a folder that holds one.
+        {{{"Recursos\\Mapas\\norte.map", "n"}}, "--borrar recursos\\mapas",
+         "--borrar recursos\\mapas: la version trae Recursos\\Mapas\\norte.map"},
+        {{}, "--borrar BRUMARIA.exe", "--borrar BRUMARIA.exe: la version trae Brumaria.exe"},
         {{}, "--clave \"{P}\"", "no es una clave privada"},
         {{}, "--clave \"{M}\"", "mezclada.priv no sirve"},
         {{}, "\"{J}\\falta\" \"{S}\" --version 1 --clave \"{K}\"", "falta no es una carpeta"},

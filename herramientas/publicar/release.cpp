@@ -257,6 +257,18 @@ static int Listar(ULONGLONG *largo)
     for (int i = 1; i < nTabla; i++)
         if (CompararSinCaso(tabla[i - 1].ruta, tabla[i].ruta) == 0)
             Problema("%s: Windows no lo distingue de otro archivo con otras mayusculas", tabla[i].ruta);
+    // The engine skips a delete line that names a file of the release or a folder that holds
+    // one, so such a line would do nothing the publisher meant.
+    for (int i = 0; i < nBorrar; i++) {
+        // The byte at the line's length comes first, so that most files cost one comparison.
+        int n = lstrlenA(borrar[i]);
+        for (int j = 0; j < nTabla && n < (int)sizeof tabla[j].ruta; j++)
+            if ((tabla[j].ruta[n] == 0 || tabla[j].ruta[n] == '\\') && EnCarpeta(tabla[j].ruta, borrar[i])) {
+                Problema("--borrar %s: la version trae %s, y el actualizador no borra lo que la version trae",
+                         borrar[i], tabla[j].ruta);
+                break;
+            }
+    }
     if (!problemas && nTabla == 0) {
         Fracaso("%s no tiene archivos", juego);
         return 0;

@@ -49,7 +49,8 @@ for i in 1 2 3 4 5; do echo "mapa $i" >"$juego/Recursos/Mapas/mapa$i.map"; done
 instalador="$build/instalador/Instalar Brumaria.exe"
 segunBuild "$instalador"
 instalado=$programas/Brumaria
-escritorio=$WINEPREFIX/drive_c/users/$(id -un)/Desktop
+# The installer puts its shortcut on the desktop of all users.
+escritorio=$WINEPREFIX/drive_c/users/Public/Desktop
 preparar() {
   rm -rf "$instalado" "$escritorio/Brumaria.lnk"
   "$wine" reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\BRM' /f "$vistaReg" >/dev/null 2>&1 || true
