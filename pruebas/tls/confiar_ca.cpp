@@ -1,9 +1,14 @@
 // Makes the Windows system it runs on trust a CA: its certificate (a DER file) goes into the
-// LocalMachine "Root" store, which WinHTTP checks server certificates against. The tests and
-// the demo run it in their own Wine prefix; nothing reaches the machine's own store.
+// CurrentUser "Root" store, part of the root collection WinHTTP checks server certificates
+// against. The tests and the demo run it in their own Wine prefix; nothing reaches the machine's
+// own store.
 //   confiar_ca CERTIFICADO.der
-// Earlier certificates of the same subject are removed first: each run makes a new CA under
-// the same name, and the store keeps only the one whose key issued today's servers.
+// Not LocalMachine "Root": Wine 10's crypt32 treats that registry key as its copy of the Unix
+// system's roots, and every process that opens it first removes whatever the Unix store does not
+// hold. The CurrentUser key is left alone, and the 32-bit registry view does not redirect it, so
+// a 32-bit and a 64-bit process see the same certificate.
+// Earlier certificates of the same subject are removed first from both stores: each run makes a
+// new CA under the same name, and only the one whose key issued today's servers is kept.
 // Exit code 0 when the certificate is in the store, 1 otherwise.
 #include <windows.h>
 #include <wincrypt.h>
@@ -48,10 +53,17 @@ int main(int argc, char **argv)
         fprintf(stderr, "confiar_ca: %s no es un certificado DER\n", argv[1]);
         return 1;
     }
-    // The registry store behind LocalMachine "Root" itself: Wine's collection of the system
-    // stores (CERT_STORE_PROV_SYSTEM_W) reports deletions done but never writes them.
-    HCERTSTORE raiz =
+    // The registry stores themselves: Wine's collection of the system stores
+    // (CERT_STORE_PROV_SYSTEM_W) reports deletions done but never writes them. Wine 8 keeps the
+    // CAs that earlier runs put into LocalMachine "Root"; they go too.
+    HCERTSTORE maquina =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    if (maquina) {
+        BorrarMismoNombre(maquina, nuevo);
+        CertCloseStore(maquina, 0);
+    }
+    HCERTSTORE raiz =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
     if (!raiz) {
         fprintf(stderr, "confiar_ca: no se pudo abrir el almacen Root (error %lu)\n", GetLastError());
         CertFreeCertificateContext(nuevo);
