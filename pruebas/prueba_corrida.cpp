@@ -8,6 +8,15 @@
 
 typedef std::map<std::string, std::string> Archivos;
 
+static const Archivos v1 = {
+    {"Brumaria.exe", "lanzador 1"},
+    {"Uninstall.exe", "desinstalador"},
+    {"Recursos\\BRM.exe", "juego 1"},
+    {"Recursos\\Mapas\\norte.map", std::string(200000, 'n')},
+    {"Recursos\\Mapas\\sur.map", std::string(200000, 'n')},
+    {"Recursos\\leeme.txt", "leeme 1"},
+};
+
 struct Corrida : ::testing::Test {
     ServidorGuion servidor;
     CarpetaTemporal t;
@@ -28,6 +37,17 @@ struct Corrida : ::testing::Test {
             servidor.Responder("/a/" + ShaHex(contenido) + ".bin", contenido);
         }
         servidor.Responder("/manifiesto.txt", Manifiesto(version, extra + entradas));
+    }
+    // Installs version 1, then serves version 2: version 1 with `cambios`.
+    Archivos InstalarYServir(const Archivos &cambios, const std::string &extra = "")
+    {
+        Publicar(1, v1);
+        EXPECT_EQ(Correr(1), ACT_LISTO) << a.error;
+        Archivos v2 = v1;
+        for (const auto &[ruta, contenido] : cambios)
+            v2[ruta] = contenido;
+        Publicar(2, v2, extra);
+        return v2;
     }
     int Correr(int instalar = 0, const std::string &ejecutable = "")
     {
@@ -59,15 +79,6 @@ struct Corrida : ::testing::Test {
                 textos.push_back(e.texto);
         return textos;
     }
-};
-
-static const Archivos v1 = {
-    {"Brumaria.exe", "lanzador 1"},
-    {"Uninstall.exe", "desinstalador"},
-    {"Recursos\\BRM.exe", "juego 1"},
-    {"Recursos\\Mapas\\norte.map", std::string(200000, 'n')},
-    {"Recursos\\Mapas\\sur.map", std::string(200000, 'n')},
-    {"Recursos\\leeme.txt", "leeme 1"},
 };
 
 TEST_F(Corrida, FirstInstallIntoAnEmptyFolder)
@@ -254,11 +265,7 @@ TEST_F(Corrida, NothingPendingDoesNotWaitForTheGame)
 
 TEST_F(Corrida, GameThatStaysOpenStopsTheRunWithNothingTouched)
 {
-    Publicar(1, v1);
-    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
-    Archivos v2 = v1;
-    v2["Recursos\\leeme.txt"] = "leeme 2";
-    Publicar(2, v2, "borrar Uninstall.exe\n");
+    InstalarYServir({{"Recursos\\leeme.txt", "leeme 2"}}, "borrar Uninstall.exe\n");
     std::string exe = *this / "Recursos\\BRM.exe";
     CopyFileA(ProgramaVecino("ayudante.exe").c_str(), (*this / "Recursos\\BRM.exe").c_str(), FALSE);
     HANDLE proceso = Lanzar(exe, "dormir 60000");
@@ -275,11 +282,7 @@ TEST_F(Corrida, GameThatStaysOpenStopsTheRunWithNothingTouched)
 
 TEST_F(Corrida, HostExecutableIsMovedAsideAndRestarted)
 {
-    Publicar(1, v1);
-    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
-    Archivos v2 = v1;
-    v2["Brumaria.exe"] = "lanzador 2";
-    Publicar(2, v2);
+    InstalarYServir({{"Brumaria.exe", "lanzador 2"}});
     std::string host = *this / "Brumaria.exe";
     EXPECT_EQ(Correr(0, host), ACT_RELANZAR) << a.error;
     EXPECT_EQ(lineas.back(), "actualizador: listo (version 2), se reabre el lanzador");
@@ -293,13 +296,11 @@ TEST_F(Corrida, HostExecutableIsMovedAsideAndRestarted)
 
 TEST_F(Corrida, LockedTargetStopsTheRunAndTheNextFinishes)
 {
-    Publicar(1, v1);
-    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
-    Archivos v2 = v1;
-    v2["Brumaria.exe"] = "lanzador 2";  // same size as before
-    v2["Recursos\\BRM.exe"] = "juego 2";
-    v2["Recursos\\leeme.txt"] = "leeme 2";
-    Publicar(2, v2);
+    Archivos v2 = InstalarYServir({
+        {"Brumaria.exe", "lanzador 2"},  // same size as before
+        {"Recursos\\BRM.exe", "juego 2"},
+        {"Recursos\\leeme.txt", "leeme 2"},
+    });
     EscribirArchivo(*this / "Recursos\\leeme.txt.nuevo", "de una corrida cortada");
     HANDLE abierto =
         CreateFileA((*this / "Recursos\\BRM.exe").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
@@ -436,11 +437,8 @@ TEST_F(Corrida, FolderLinkInTheWayGoesAsALink)
 
 TEST_F(Corrida, DeleteLineNamingAFolderOfTheReleaseIsSkipped)
 {
-    Publicar(1, v1);
-    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
-    Archivos v2 = v1;
-    v2["Recursos\\Mapas\\norte.map"] = std::string(200000, 'N');
-    Publicar(2, v2, "borrar Recursos\\Mapas\nborrar recursos\\mapas\\SUR.map\n");
+    Archivos v2 = InstalarYServir({{"Recursos\\Mapas\\norte.map", std::string(200000, 'N')}},
+                                  "borrar Recursos\\Mapas\nborrar recursos\\mapas\\SUR.map\n");
     ASSERT_EQ(Correr(), ACT_LISTO) << a.error;
     ComprobarArchivos(v2);
     EXPECT_FALSE(HayLinea("  borrado (viejo) Recursos\\Mapas"));
@@ -463,11 +461,7 @@ TEST_F(Corrida, HostExecutableThatCannotBeReplacedStaysRunnable)
         {"cannot be renamed aside", true, "no se pudo renombrar {H} (error ", {}},
         {"its new copy fails", false, "no se pudo escribir Brumaria.exe (error ", std::vector<DWORD>(11, 500)},
     };
-    Publicar(1, v1);
-    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
-    Archivos v2 = v1;
-    v2["Brumaria.exe"] = "lanzador 2";
-    Publicar(2, v2);
+    InstalarYServir({{"Brumaria.exe", "lanzador 2"}});
     const std::string host = *this / "Brumaria.exe";
     for (const auto &c : casos) {
         SCOPED_TRACE(c.caso);
@@ -556,11 +550,7 @@ static void WINAPI DormirYEstropear(DWORD ms)
 
 TEST_F(Corrida, SizeThatDiffersAfterTheMoveIsCopiedAgain)
 {
-    Publicar(1, v1);
-    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
-    Archivos v2 = v1;
-    v2["Recursos\\leeme.txt"] = "leeme 2";
-    Publicar(2, v2);
+    Archivos v2 = InstalarYServir({{"Recursos\\leeme.txt", "leeme 2"}});
     estropear = *this / "Recursos\\leeme.txt";
     dormirAntes = dormir;
     dormir = DormirYEstropear;
@@ -575,11 +565,7 @@ TEST_F(Corrida, SizeThatDiffersAfterTheMoveIsCopiedAgain)
 
 TEST_F(Corrida, RecordOfAFailedRunIsClearedByTheNextRun)
 {
-    Publicar(1, v1);
-    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
-    Archivos v2 = v1;
-    v2["Recursos\\BRM.exe"] = "juego 2";
-    Publicar(2, v2);
+    Archivos v2 = InstalarYServir({{"Recursos\\BRM.exe", "juego 2"}});
     HANDLE abierto =
         CreateFileA((*this / "Recursos\\BRM.exe").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     EXPECT_EQ(Correr(), ACT_ARCHIVO);
