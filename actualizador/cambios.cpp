@@ -156,6 +156,39 @@ int DecidirCambios(void)
     return pendientes;
 }
 
+// The cache goes out in blocks: under Wine every WriteFile is a round trip through the
+// wineserver, and a cache has a line per game file.
+#define BLOQUE_CACHE 65536
+
+struct Salida {
+    HANDLE f;
+    char *bloque;
+    DWORD cap, lleno;
+};
+
+static void Vaciar(Salida *s)
+{
+    DWORD escritos;
+    if (s->lleno)
+        WriteFile(s->f, s->bloque, s->lleno, &escritos, NULL);
+    s->lleno = 0;
+}
+
+// A line that does not fit an empty block (every line, when there is no block) is written as
+// it is.
+static void Anadir(Salida *s, const char *linea, DWORD largo)
+{
+    if (s->lleno + largo > s->cap)
+        Vaciar(s);
+    if (largo > s->cap) {
+        DWORD escritos;
+        WriteFile(s->f, linea, largo, &escritos, NULL);
+        return;
+    }
+    CopyMemory(s->bloque + s->lleno, linea, largo);
+    s->lleno += largo;
+}
+
 void GuardarRecordados(int colocados)
 {
     char ruta[MAX_PATH];
@@ -163,6 +196,12 @@ void GuardarRecordados(int colocados)
     HANDLE f = CreateFileA(ruta, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (f == INVALID_HANDLE_VALUE)
         return;
+    // Without memory for the block each line is written as it comes: slower, the same file.
+    Salida s;
+    s.f = f;
+    s.bloque = (char *)Pedir(BLOQUE_CACHE);
+    s.cap = s.bloque ? BLOQUE_CACHE : 0;
+    s.lleno = 0;
     for (int i = 0; i < nEnt; i++) {
         const Entrada *e = &ent[i];
         // A pending file not yet put in place still holds its earlier content: a line would
@@ -174,10 +213,10 @@ void GuardarRecordados(int colocados)
         Unir(archivo, E->carpeta, e->ruta);
         if (!TamFecha(archivo, &tam, &fecha) || tam != e->tam)
             continue;
-        if (Formar(linea, sizeof linea, LINEA_CACHE, e->ruta, tam, (DWORD)(fecha >> 32), (DWORD)fecha, e->sha)) {
-            DWORD escritos;
-            WriteFile(f, linea, lstrlenA(linea), &escritos, NULL);
-        }
+        if (Formar(linea, sizeof linea, LINEA_CACHE, e->ruta, tam, (DWORD)(fecha >> 32), (DWORD)fecha, e->sha))
+            Anadir(&s, linea, lstrlenA(linea));
     }
+    Vaciar(&s);
+    Soltar(s.bloque);
     CloseHandle(f);
 }
