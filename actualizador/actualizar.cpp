@@ -61,10 +61,10 @@ HANDLE AbrirEstado(const char *relativa, char *temporal)
     return CreateFileA(temporal, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
 }
 
-int EscribirEstado(HANDLE f, const char *texto)
+int EscribirEstado(HANDLE f, const char *datos, DWORD largo)
 {
-    DWORD largo = (DWORD)lstrlenA(texto), escritos = 0;
-    return WriteFile(f, texto, largo, &escritos, NULL) && escritos == largo;
+    DWORD escritos = 0;
+    return WriteFile(f, datos, largo, &escritos, NULL) && escritos == largo;
 }
 
 void CerrarEstado(HANDLE f, const char *temporal, const char *relativa, int bien)

@@ -169,6 +169,39 @@ static int Repetida(const Indice *x, int conIndice, int i)
     return 0;
 }
 
+// The cache goes out in blocks: under Wine every WriteFile is a round trip through the
+// wineserver, and a cache has a line per game file.
+#define BLOQUE_CACHE 65536
+
+struct Salida {
+    HANDLE f;
+    char *bloque;
+    DWORD cap, lleno;
+    int bien; /* 0 once a write fell short */
+};
+
+static void Vaciar(Salida *s)
+{
+    if (s->lleno && s->bien)
+        s->bien = EscribirEstado(s->f, s->bloque, s->lleno);
+    s->lleno = 0;
+}
+
+// A line that does not fit an empty block (every line, when there is no block) is written as
+// it is.
+static void Anadir(Salida *s, const char *linea, DWORD largo)
+{
+    if (s->lleno + largo > s->cap)
+        Vaciar(s);
+    if (largo > s->cap) {
+        if (s->bien)
+            s->bien = EscribirEstado(s->f, linea, largo);
+        return;
+    }
+    CopyMemory(s->bloque + s->lleno, linea, largo);
+    s->lleno += largo;
+}
+
 void GuardarRecordados(int colocados)
 {
     char temporal[MAX_PATH];
@@ -177,9 +210,14 @@ void GuardarRecordados(int colocados)
         return;
     Indice porRuta;
     int conIndice = CrearIndice(&porRuta, ent[0].ruta, nEnt, sizeof(Entrada));
-    // A cache that cannot be written whole is not written: the old one stays.
-    int bien = 1;
-    for (int i = 0; i < nEnt && bien; i++) {
+    // Without memory for the block each line is written as it comes: slower, the same file.
+    Salida s;
+    s.f = f;
+    s.bloque = (char *)Pedir(BLOQUE_CACHE);
+    s.cap = s.bloque ? BLOQUE_CACHE : 0;
+    s.lleno = 0;
+    s.bien = 1;
+    for (int i = 0; i < nEnt && s.bien; i++) {
         const Entrada *e = &ent[i];
         // A pending file not yet put in place still holds its earlier content: a line would
         // pair that content with the manifest's digest.
@@ -191,8 +229,11 @@ void GuardarRecordados(int colocados)
         if (!TamFecha(archivo, &tam, &fecha) || tam != e->tam)
             continue;
         if (Formar(linea, sizeof linea, LINEA_CACHE, e->ruta, tam, (DWORD)(fecha >> 32), (DWORD)fecha, e->sha))
-            bien = EscribirEstado(f, linea);
+            Anadir(&s, linea, lstrlenA(linea));
     }
+    Vaciar(&s);
+    Soltar(s.bloque);
     SoltarIndice(&porRuta);
-    CerrarEstado(f, temporal, RUTA_HASHES, bien);
+    // A cache that cannot be written whole is not written: the old one stays.
+    CerrarEstado(f, temporal, RUTA_HASHES, s.bien);
 }

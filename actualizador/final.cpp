@@ -187,7 +187,7 @@ static void EscribirVersion(void)
     if (f == INVALID_HANDLE_VALUE)
         return;
     Formar(texto, sizeof texto, "%lu\n", E->version);
-    CerrarEstado(f, temporal, RUTA_VERSION, EscribirEstado(f, texto));
+    CerrarEstado(f, temporal, RUTA_VERSION, EscribirEstado(f, texto, lstrlenA(texto)));
 }
 
 void Finalizar(int relanzar)

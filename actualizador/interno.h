@@ -81,11 +81,11 @@ DWORD VersionVista(void);
 /* State files (version.txt, hashes.txt) are written whole under a temporary name beside them,
    flushed and renamed over the old file, so that a crash or a power loss leaves the old file
    or the new one, never a part of one. AbrirEstado opens the temporary (`temporal`, a path
-   buffer) in place of one a killed run left; EscribirEstado is 1 when every byte went;
+   buffer) in place of one a killed run left; EscribirEstado is 1 when all `largo` bytes went;
    CerrarEstado renames the temporary over the file when `bien`, and otherwise deletes it and
    leaves the old file as it was. */
 HANDLE AbrirEstado(const char *relativa, char *temporal);
-int EscribirEstado(HANDLE f, const char *texto);
+int EscribirEstado(HANDLE f, const char *datos, DWORD largo);
 void CerrarEstado(HANDLE f, const char *temporal, const char *relativa, int bien);
 void AvisarRelanzo(void);
 

@@ -174,3 +174,28 @@ TEST_F(Cambios, FileOver4GiBIsJudgedFromTheCache)
     EXPECT_EQ(Decidir(m), 0);  // never hashed: that would take minutes
     EXPECT_TRUE(eventos.empty());
 }
+
+TEST_F(Cambios, CacheOfManyBlocksIsTheSameFileLineByLine)
+{
+    // Long paths make lines of about 240 bytes: 900 of them span several write blocks, with
+    // lines across each block's end; the pending entries not yet placed leave gaps in between.
+    const std::string largo(130, 'x');
+    std::string m, esperado;
+    std::vector<std::string> contenidos;
+    for (int i = 0; i < 900; i++) {
+        std::string ruta = "Recursos\\" + largo + std::to_string(1000 + i) + ".dat";
+        contenidos.push_back("contenido " + std::to_string(i * 7919));
+        EscribirArchivo(*this / ruta, contenidos.back());
+        m += LineaEntrada(ruta, contenidos.back());
+    }
+    EXPECT_EQ(Decidir(m), 0);
+    for (int i = 0; i < nEnt; i++)
+        ent[i].pendiente = i % 7 == 3;
+    GuardarRecordados(600);
+    for (int i = 0; i < nEnt; i++)
+        if (!ent[i].pendiente || i < 600)
+            esperado += LineaCache(ent[i].ruta, contenidos[i], ShaHex(contenidos[i])) + "\n";
+    std::string escrito = LeerArchivo(*this / RUTA_HASHES);
+    EXPECT_GT(escrito.size(), 200000u);
+    EXPECT_EQ(escrito, esperado);
+}
