@@ -4,6 +4,7 @@
 // URL_BASE is "http://host:puerto/"; LISTA has one path under it per line; each body lands in
 // CARPETA under the last part of its path. Exit 0 when every answer was 200.
 #include "ayudas.h"
+#include "banco_comun.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -12,24 +13,6 @@
 #include <string.h>
 
 #define BLOQUE (256 * 1024)
-
-static char *LeerTodo(const char *ruta)
-{
-    HANDLE f = CreateFileA(ruta, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return NULL;
-    LARGE_INTEGER tam;
-    char *texto = NULL;
-    DWORD leidos = 0;
-    if (GetFileSizeEx(f, &tam) && tam.QuadPart < 0x40000000)
-        texto = (char *)Pedir((SIZE_T)tam.QuadPart + 1);
-    if (texto && !ReadFile(f, texto, (DWORD)tam.QuadPart, &leidos, NULL)) {
-        Soltar(texto);
-        texto = NULL;
-    }
-    CloseHandle(f);
-    return texto;
-}
 
 // One GET on the open connection, its body written to `destino`: the status, 0 on failure.
 static DWORD Bajar(HINTERNET conexion, const char *camino, const char *destino, BYTE *bloque,

@@ -1,0 +1,9 @@
+// What the floor programs share.
+#ifndef BANCO_COMUN_H
+#define BANCO_COMUN_H
+
+// A whole file (under 1 GiB) in a zero-filled block from Pedir, so it ends in a terminator;
+// NULL when it cannot be read. Released with Soltar.
+char *LeerTodo(const char *ruta);
+
+#endif
