@@ -71,6 +71,15 @@ struct Corrida : ::testing::Test {
             vistas.push_back(cache.substr(i, cache.find('|', i) - i));
         EXPECT_EQ(vistas, rutas);
     }
+    // The "actualizado" lines of the run, in their order.
+    std::vector<std::string> Actualizados()
+    {
+        std::vector<std::string> rutas;
+        for (const std::string &l : lineas)
+            if (l.rfind("  actualizado ", 0) == 0)
+                rutas.push_back(l.substr(14));
+        return rutas;
+    }
     std::vector<std::wstring> TextosDeEventos()
     {
         std::vector<std::wstring> textos;
@@ -103,7 +112,8 @@ TEST_F(Corrida, FirstInstallIntoAnEmptyFolder)
     EXPECT_EQ(lineas.back(), "actualizador: listo (version 1)");
     EXPECT_EQ(TextosDeEventos(), (std::vector<std::wstring>{L"Buscando actualizaciones", L"Descargando actualización",
                                                             L"Instalando actualización", L"Terminando"}));
-    EXPECT_EQ(pausas.ms.size(), 6u);  // one 50 ms pause before each size check
+    // Six files placed, then one pause before their six size checks.
+    EXPECT_EQ(pausas.ms, std::vector<DWORD>{50});
 }
 
 TEST_F(Corrida, UpdateToTheNextVersion)
@@ -532,26 +542,34 @@ TEST_F(Corrida, ReadOnlyHiddenAndSystemTargetsAreReplaced)
 }
 
 static std::string estropear;
+static int borrarCada50;
 static void(WINAPI *dormirAntes)(DWORD);
 
-// The recorded pause; the first pause before a size check also makes the placed file longer,
-// as another program writing to it would.
+// The recorded pause; the first pause before a size check also makes the file `estropear`
+// longer, as another program writing to it would; with `borrarCada50`, every such pause
+// deletes it, as an antivirus that removes the file each time it appears.
 static void WINAPI DormirYEstropear(DWORD ms)
 {
     dormirAntes(ms);
-    if (ms == 50 && !estropear.empty()) {
-        HANDLE f = CreateFileA(estropear.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-        DWORD escritos;
-        WriteFile(f, "++", 2, &escritos, NULL);
-        CloseHandle(f);
-        estropear.clear();
+    if (ms != 50 || estropear.empty())
+        return;
+    if (borrarCada50) {
+        DeleteFileA(estropear.c_str());
+        return;
     }
+    HANDLE f = CreateFileA(estropear.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    DWORD escritos;
+    WriteFile(f, "++", 2, &escritos, NULL);
+    CloseHandle(f);
+    estropear.clear();
 }
 
 TEST_F(Corrida, SizeThatDiffersAfterTheMoveIsCopiedAgain)
 {
-    Archivos v2 = InstalarYServir({{"Recursos\\leeme.txt", "leeme 2"}});
-    estropear = *this / "Recursos\\leeme.txt";
+    // The middle one of three placed files is damaged while they wait for their checks.
+    Archivos v2 = InstalarYServir(
+        {{"Brumaria.exe", "lanzador 2"}, {"Recursos\\BRM.exe", "juego 2"}, {"Recursos\\leeme.txt", "leeme 2"}});
+    estropear = *this / "Recursos\\BRM.exe";
     dormirAntes = dormir;
     dormir = DormirYEstropear;
     int r = Correr();
@@ -559,8 +577,118 @@ TEST_F(Corrida, SizeThatDiffersAfterTheMoveIsCopiedAgain)
     ASSERT_EQ(r, ACT_LISTO) << a.error;
     EXPECT_TRUE(estropear.empty());
     EXPECT_EQ(pausas.ms, (std::vector<DWORD>{50, 500, 50}));
+    EXPECT_EQ(Actualizados(), (std::vector<std::string>{"Brumaria.exe", "Recursos\\BRM.exe", "Recursos\\leeme.txt"}));
     ComprobarArchivos(v2);
     EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "2\n");
+}
+
+TEST_F(Corrida, FileRemovedAfterEachMoveStopsTheRunAtThatFile)
+{
+    // The host executable comes after the removed file in table order: it is not touched.
+    struct {
+        const char *caso;
+        const char *ejecutable;
+        const char *desinstalador;  // what Uninstall.exe holds after the failed run
+        int siguiente;              // the next run's result
+        const char *pendientes;
+    } casos[] = {
+        {"no host", "", "desinstalador 2", ACT_LISTO, "  1 archivos para actualizar"},
+        {"the host after it", "Uninstall.exe", "desinstalador", ACT_RELANZAR, "  2 archivos para actualizar"},
+    };
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.caso);
+        BorrarTodo(juego);
+        SetUp();
+        Archivos v2 = InstalarYServir({{"Brumaria.exe", "lanzador 2"},
+                                       {"Recursos\\BRM.exe", "juego 2"},
+                                       {"Recursos\\leeme.txt", "leeme 2"},
+                                       {"Uninstall.exe", "desinstalador 2"}});
+        const std::string host = *c.ejecutable ? *this / c.ejecutable : "";
+        estropear = *this / "Recursos\\BRM.exe";
+        borrarCada50 = 1;
+        dormirAntes = dormir;
+        dormir = DormirYEstropear;
+        int r = Correr(0, host);
+        dormir = dormirAntes;
+        borrarCada50 = 0;
+        estropear.clear();
+        EXPECT_EQ(r, ACT_ARCHIVO);
+        EXPECT_STREQ(a.archivoFallido, "Recursos\\BRM.exe");
+        EXPECT_STREQ(a.error, "no se pudo escribir Recursos\\BRM.exe (error 13)");
+        // One pause for the queued files, then the removed one's eleven further attempts.
+        std::vector<DWORD> esperadas = {50};
+        for (int k = 0; k < 11; k++)
+            esperadas.insert(esperadas.end(), {500, 50});
+        EXPECT_EQ(pausas.ms, esperadas);
+        EXPECT_EQ(Actualizados(), std::vector<std::string>{"Brumaria.exe"});
+        EXPECT_FALSE(Hay("Recursos\\BRM.exe.nuevo"));
+        // leeme.txt was moved in but never checked: it has the new content and no cache line.
+        EXPECT_EQ(LeerArchivo(*this / "Recursos\\leeme.txt"), "leeme 2");
+        EXPECT_EQ(LeerArchivo(*this / "Uninstall.exe"), c.desinstalador);
+        EXPECT_FALSE(Hay("Uninstall.exe.viejo"));
+        ComprobarCache({"Brumaria.exe", "Recursos\\Mapas\\norte.map", "Recursos\\Mapas\\sur.map"});
+        EXPECT_EQ(LeerArchivo(*this / RUTA_VERSION), "1\n");
+
+        // The next run hashes what has no line, and places only what is still old.
+        EXPECT_EQ(Correr(0, host), c.siguiente) << a.error;
+        EXPECT_TRUE(HayLinea(c.pendientes));
+        ComprobarArchivos(v2);
+    }
+}
+
+static DWORD relojPropio;
+
+static DWORD WINAPI RelojQueCorre(void)
+{
+    return relojPropio += 20;
+}
+
+static void WINAPI DormirConRelojPropio(DWORD ms)
+{
+    dormirAntes(ms);
+    relojPropio += ms;
+}
+
+TEST_F(Corrida, ManyFilesAreCheckedInTableOrderWithoutAPauseEach)
+{
+    Archivos muchos;
+    std::vector<std::string> orden;
+    for (int k = 0; k < 150; k++) {
+        char ruta[64];
+        snprintf(ruta, sizeof ruta, "Recursos\\Datos\\a%03d.dat", k);
+        muchos[ruta] = "contenido " + std::to_string(k);
+        orden.push_back(ruta);
+    }
+    Publicar(1, muchos);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    ComprobarArchivos(muchos);
+    EXPECT_EQ(Actualizados(), orden);
+    // The clock stands still between pauses: more files than the queue holds wait for the
+    // oldest, and each pause is the whole 50 ms.
+    EXPECT_LT(pausas.ms.size(), 10u);
+    for (DWORD ms : pausas.ms)
+        EXPECT_EQ(ms, 50u);
+
+    // A clock that moves while files are placed: they are checked as their time comes, and the
+    // last ones get only the pause they still need.
+    for (auto &[ruta, contenido] : muchos)
+        contenido += " bis";
+    Publicar(2, muchos);
+    relojPropio = 0xFFFFFF00;
+    DWORD(WINAPI * relojAntes)(void) = reloj;
+    dormirAntes = dormir;
+    dormir = DormirConRelojPropio;
+    reloj = RelojQueCorre;
+    int r = Correr();
+    dormir = dormirAntes;
+    reloj = relojAntes;
+    ASSERT_EQ(r, ACT_LISTO) << a.error;
+    ComprobarArchivos(muchos);
+    EXPECT_EQ(Actualizados(), orden);
+    DWORD dormido = 0;
+    for (DWORD ms : pausas.ms)
+        dormido += ms;
+    EXPECT_LT(dormido, 50u);
 }
 
 TEST_F(Corrida, RecordOfAFailedRunIsClearedByTheNextRun)
