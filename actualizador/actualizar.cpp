@@ -92,19 +92,27 @@ void AvisarRelanzo(void)
     }
 }
 
-// An earlier run may have moved the running host executable aside; it is free now.
+// An earlier run may have moved the running host executable aside, under ".viejo" or, when
+// the manifest listed that name, ".viejo~"; it is free now. A name the manifest lists is a
+// file of the game and stays, so this runs once the manifest is known.
 static void BorrarEjecutableViejo(void)
 {
-    char viejo[MAX_PATH];
-    if (!E->ejecutable[0] || !Formar(viejo, sizeof viejo, "%s.viejo", E->ejecutable))
-        return;
-    for (int intento = 0; intento < 20; intento++) {
-        if (!Existe(viejo))
+    static const char *const sufijos[] = {".viejo", ".viejo~"};
+    int n = lstrlenA(E->carpeta);
+    for (const char *sufijo : sufijos) {
+        char viejo[MAX_PATH];
+        if (!E->ejecutable[0] || !Formar(viejo, sizeof viejo, "%s%s", E->ejecutable, sufijo))
             return;
-        QuitarAtributos(viejo);
-        if (DeleteFileA(viejo))
-            return;
-        dormir(150);
+        if (EnCarpeta(viejo, E->carpeta) && viejo[n] == '\\' && EnManifiesto(viejo + n + 1))
+            continue;
+        for (int intento = 0; intento < 20; intento++) {
+            if (!Existe(viejo))
+                break;
+            QuitarAtributos(viejo);
+            if (DeleteFileA(viejo))
+                break;
+            dormir(150);
+        }
     }
 }
 
@@ -211,6 +219,7 @@ static int Fases(int vieja)
     int resultado = ObtenerManifiesto();
     if (resultado)
         return resultado;
+    BorrarEjecutableViejo();
     // A repair run trusts no cache line: every file of the right size is hashed.
     if (!E->verificarTodo)
         LeerRecordados();
@@ -259,8 +268,6 @@ int Actualizar(Actualizacion *a)
         CloseHandle(exclusion);
         return Fallar(ACT_JUEGO_ABIERTO, "otra actualizacion en curso");
     }
-
-    BorrarEjecutableViejo();
 
     Unir(ruta, E->carpeta, RUTA_ESTADO "\\x");
     CrearCarpetas(ruta);

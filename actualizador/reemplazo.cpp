@@ -5,6 +5,21 @@
 // The target and its ".nuevo" and ".viejo" names must all fit in a path.
 #define LARGO_DESTINO (MAX_PATH - 1 - 6)
 
+// The name beside the target `destino` (of the entry `e`) with `sufijo`, in `nombre`. When the
+// manifest itself lists that name, a "~" follows it: no manifest path holds that character, so
+// the engine's copy never takes the place of a file of the release. The new copy only looks
+// when a file of that name is there (one placed later is simply placed over it); the host's
+// backup always does. 0 when the name does not fit.
+static int NombreAlLado(char *nombre, const char *destino, const Entrada *e, const char *sufijo, int siempre)
+{
+    char rel[MAX_PATH];
+    if (!Formar(nombre, MAX_PATH, "%s%s", destino, sufijo))
+        return 0;
+    if ((siempre || Existe(nombre)) && Formar(rel, sizeof rel, "%s%s", e->ruta, sufijo) && EnManifiesto(rel))
+        return Formar(nombre, MAX_PATH, "%s%s~", destino, sufijo);
+    return 1;
+}
+
 static int DiscoLleno(DWORD error)
 {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
@@ -93,11 +108,11 @@ static int Colocar(const Entrada *e, int i, const char *descargas, int *relanzar
 
     DWORD error = ERROR_FILENAME_EXCED_RANGE;
     int lleno = 0, apartado = 0, colocado = 0;
-    if (destino[0] && lstrlenA(destino) <= LARGO_DESTINO) {
-        Formar(nuevo, sizeof nuevo, "%s.nuevo", destino);
-        Formar(viejo, sizeof viejo, "%s.viejo", destino);
+    int host = E->ejecutable[0] && lstrcmpiA(destino, E->ejecutable) == 0;
+    if (destino[0] && lstrlenA(destino) <= LARGO_DESTINO && NombreAlLado(nuevo, destino, e, ".nuevo", 0) &&
+        NombreAlLado(viejo, destino, e, ".viejo", host)) {
         // The running host cannot be overwritten, but it can be renamed aside.
-        if (E->ejecutable[0] && lstrcmpiA(destino, E->ejecutable) == 0) {
+        if (host) {
             QuitarAtributos(viejo);
             DeleteFileA(viejo);
             if (!MoveFileExA(destino, viejo, MOVEFILE_REPLACE_EXISTING)) {

@@ -291,6 +291,32 @@ TEST_F(Corrida, HostExecutableIsMovedAsideAndRestarted)
     EXPECT_FALSE(Existe((host + ".viejo").c_str()));
 }
 
+// A release may list "X.nuevo" or "X.viejo" beside X (an older publisher did not refuse it): the
+// engine's new copy of X and the host it moves aside then take other names, and the listed
+// files stay as the release has them.
+TEST_F(Corrida, FilesNamedLikeTheEnginesCopiesStay)
+{
+    Archivos v1b = v1;
+    v1b["Recursos\\leeme.txt.NUEVO"] = "listado como nuevo";
+    v1b["brumaria.EXE.viejo"] = "listado como viejo";
+    Publicar(1, v1b);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1b;
+    v2["Brumaria.exe"] = "lanzador 2";
+    v2["Recursos\\leeme.txt"] = "leeme 2";
+    Publicar(2, v2);
+    const std::string host = *this / "Brumaria.exe";
+    EXPECT_EQ(Correr(0, host), ACT_RELANZAR) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_EQ(LeerArchivo(host + ".viejo~"), "lanzador 1");
+    EXPECT_FALSE(Hay("Recursos\\leeme.txt.nuevo~"));
+    // The next run removes what was moved aside and nothing the release lists.
+    EXPECT_EQ(Correr(0, host), ACT_LISTO) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+    EXPECT_FALSE(Existe((host + ".viejo~").c_str()));
+}
+
 TEST_F(Corrida, LockedTargetStopsTheRunAndTheNextFinishes)
 {
     Publicar(1, v1);
