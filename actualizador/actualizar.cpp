@@ -103,7 +103,8 @@ static void BorrarEjecutableViejo(void)
         char viejo[MAX_PATH];
         if (!E->ejecutable[0] || !Formar(viejo, sizeof viejo, "%s%s", E->ejecutable, sufijo))
             return;
-        if (EnCarpeta(viejo, E->carpeta) && viejo[n] == '\\' && EnManifiesto(viejo + n + 1))
+        if (EnCarpeta(viejo, E->carpeta) && viejo[n] == '\\' &&
+            (EnManifiesto(viejo + n + 1) || CruzaEnlace(E->carpeta, viejo + n + 1, 0)))
             continue;
         for (int intento = 0; intento < 20; intento++) {
             if (!Existe(viejo))
@@ -258,6 +259,14 @@ int Actualizar(Actualizacion *a)
     Unir(ruta, E->carpeta, "Recursos");
     if (!E->modoInstalacion && !vieja && !EsCarpeta(ruta))
         return Fallar(ACT_NO_ES_JUEGO, "%s no parece una instalacion del juego", E->carpeta);
+
+    // Everything the run writes for itself lies in these folders: one that is a folder link, or
+    // lies under one, would take those writes outside the game folder.
+    int enlace = CruzaEnlace(E->carpeta, RUTA_DESCARGAS, 1);
+    if (enlace) {
+        lstrcpynA(E->archivoFallido, RUTA_DESCARGAS, enlace + 1);
+        return Fallar(ACT_ARCHIVO, "%s es un enlace: el actualizador no escribe a traves de el", E->archivoFallido);
+    }
 
     // Serialises the installer and the launcher. Two runs on one folder would share its ".part"
     // files and its cache, so a run that does not get the mutex in the wait touches nothing,

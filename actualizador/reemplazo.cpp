@@ -103,7 +103,20 @@ static int Colocar(const Entrada *e, int i, const char *descargas, int *relanzar
     Formar(bin, sizeof bin, "%s\\%s.bin", descargas, e->sha);
     Unir(destino, E->carpeta, e->ruta);
     Avisar(L"Instalando actualización", (ULONGLONG)i, (ULONGLONG)nEnt);
-    Despejar(e);
+    // Nothing is written through a folder link: a link on the way fails the entry before
+    // anything is cleared; one where the file goes is removed as a link, and fails it when it
+    // cannot be.
+    int enlace = CruzaEnlace(E->carpeta, e->ruta, 0);
+    if (!enlace) {
+        Despejar(e);
+        enlace = CruzaEnlace(E->carpeta, e->ruta, 1);
+    }
+    if (enlace) {
+        char parte[MAX_PATH];
+        lstrcpynA(parte, e->ruta, enlace + 1);
+        lstrcpynA(E->archivoFallido, e->ruta, sizeof E->archivoFallido);
+        return Fallar(ACT_ARCHIVO, "no se pudo escribir %s: %s es un enlace", e->ruta, parte);
+    }
     CrearCarpetas(destino);
 
     DWORD error = ERROR_FILENAME_EXCED_RANGE;
