@@ -92,19 +92,28 @@ void AvisarRelanzo(void)
     }
 }
 
-// An earlier run may have moved the running host executable aside; it is free now.
+// An earlier run may have moved the running host executable aside, under ".viejo" or, when
+// the manifest listed that name, ".viejo~"; it is free now. A name the manifest lists is a
+// file of the game and stays, so this runs once the manifest is known.
 static void BorrarEjecutableViejo(void)
 {
-    char viejo[MAX_PATH];
-    if (!E->ejecutable[0] || !Formar(viejo, sizeof viejo, "%s.viejo", E->ejecutable))
-        return;
-    for (int intento = 0; intento < 20; intento++) {
-        if (!Existe(viejo))
+    static const char *const sufijos[] = {".viejo", ".viejo~"};
+    int n = lstrlenA(E->carpeta);
+    for (const char *sufijo : sufijos) {
+        char viejo[MAX_PATH];
+        if (!E->ejecutable[0] || !Formar(viejo, sizeof viejo, "%s%s", E->ejecutable, sufijo))
             return;
-        QuitarAtributos(viejo);
-        if (DeleteFileA(viejo))
-            return;
-        dormir(150);
+        if (EnCarpeta(viejo, E->carpeta) && viejo[n] == '\\' &&
+            (EnManifiesto(viejo + n + 1) || CruzaEnlace(E->carpeta, viejo + n + 1, 0)))
+            continue;
+        for (int intento = 0; intento < 20; intento++) {
+            if (!Existe(viejo))
+                break;
+            QuitarAtributos(viejo);
+            if (DeleteFileA(viejo))
+                break;
+            dormir(150);
+        }
     }
 }
 
@@ -211,6 +220,7 @@ static int Fases(int vieja)
     int resultado = ObtenerManifiesto();
     if (resultado)
         return resultado;
+    BorrarEjecutableViejo();
     // A repair run trusts no cache line: every file of the right size is hashed.
     if (!E->verificarTodo)
         LeerRecordados();
@@ -250,6 +260,14 @@ int Actualizar(Actualizacion *a)
     if (!E->modoInstalacion && !vieja && !EsCarpeta(ruta))
         return Fallar(ACT_NO_ES_JUEGO, "%s no parece una instalacion del juego", E->carpeta);
 
+    // Everything the run writes for itself lies in these folders: one that is a folder link, or
+    // lies under one, would take those writes outside the game folder.
+    int enlace = CruzaEnlace(E->carpeta, RUTA_DESCARGAS, 1);
+    if (enlace) {
+        lstrcpynA(E->archivoFallido, RUTA_DESCARGAS, enlace + 1);
+        return Fallar(ACT_ARCHIVO, "%s es un enlace: el actualizador no escribe a traves de el", E->archivoFallido);
+    }
+
     // Serialises the installer and the launcher. Two runs on one folder would share its ".part"
     // files and its cache, so a run that does not get the mutex in the wait touches nothing,
     // not even the host executable an earlier run left aside. A mutex whose holder died
@@ -259,8 +277,6 @@ int Actualizar(Actualizacion *a)
         CloseHandle(exclusion);
         return Fallar(ACT_JUEGO_ABIERTO, "otra actualizacion en curso");
     }
-
-    BorrarEjecutableViejo();
 
     Unir(ruta, E->carpeta, RUTA_ESTADO "\\x");
     CrearCarpetas(ruta);

@@ -43,6 +43,30 @@ int EsCarpeta(const char *ruta)
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+int CruzaEnlace(const char *base, const char *relativa, int ultimo)
+{
+    char parte[MAX_PATH], ruta[MAX_PATH];
+    lstrcpynA(parte, relativa, MAX_PATH);
+    for (int i = 1; parte[0]; i++) {
+        char c = parte[i];
+        if (c == 0 && !ultimo)
+            return 0;
+        if (c != '\\' && c != 0)
+            continue;
+        parte[i] = 0;
+        Unir(ruta, base, parte);
+        DWORD a = ruta[0] ? GetFileAttributesA(ruta) : INVALID_FILE_ATTRIBUTES;
+        if (a == INVALID_FILE_ATTRIBUTES)
+            return 0;
+        if (a & FILE_ATTRIBUTE_REPARSE_POINT)
+            return i;
+        if (c == 0)
+            return 0;
+        parte[i] = c;
+    }
+    return 0;
+}
+
 void QuitarAtributos(const char *ruta)
 {
     const DWORD estorban = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;

@@ -21,6 +21,11 @@ int EsCarpeta(const char *ruta);
 void QuitarAtributos(const char *ruta);
 /* Creates the folders above the last component of `ruta`. */
 void CrearCarpetas(const char *ruta);
+/* Whether `relativa` (under `base`) crosses a folder link: 0 when no component of it is a
+   reparse point, else the length of its first part that is one. With `ultimo` 0 the last
+   component is not looked at, for callers that handle a link there as a link. A missing
+   component ends the search: nothing below it exists. */
+int CruzaEnlace(const char *base, const char *relativa, int ultimo);
 /* Size and last-write time of a file (not a folder); `fecha` may be null. */
 int TamFecha(const char *ruta, ULONGLONG *tam, ULONGLONG *fecha);
 void *Pedir(SIZE_T tam);

@@ -74,7 +74,9 @@ static void Ocultar(void)
     for (int i = 0; i < nOcultos; i++) {
         char ruta[MAX_PATH];
         Unir(ruta, E->carpeta, ocultos[i]);
-        DWORD a = ruta[0] ? GetFileAttributesA(ruta) : INVALID_FILE_ATTRIBUTES;
+        // The attributes of a link are those of what it points to.
+        DWORD a = ruta[0] && !CruzaEnlace(E->carpeta, ocultos[i], 1) ? GetFileAttributesA(ruta)
+                                                                     : INVALID_FILE_ATTRIBUTES;
         if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_HIDDEN))
             SetFileAttributesA(ruta, a | FILE_ATTRIBUTE_HIDDEN);
     }
@@ -131,19 +133,24 @@ static void BorrarLista(void)
         // later run to fetch it again, and to delete it again.
         if (EnManifiesto(p) || TieneEntradas(p))
             continue;
+        // Nothing is deleted through a folder link; a link the line names goes as a link.
         Unir(ruta, E->carpeta, p);
-        if (!ruta[0] || !Existe(ruta))
+        if (!ruta[0] || !Existe(ruta) || CruzaEnlace(E->carpeta, p, 0))
             continue;
         if (Protegido(p)) {
             if (E->anotar)
                 E->anotar("  NO se borra %s: tiene archivos del jugador que no se pudieron pasar a Recursos\\Local", p);
             continue;
         }
-        QuitarAtributos(ruta);
-        if (EsCarpeta(ruta))
+        if (EsEnlace(GetFileAttributesA(ruta))) {
             BorrarArbol(ruta);
-        else
-            DeleteFileA(ruta);
+        } else {
+            QuitarAtributos(ruta);
+            if (EsCarpeta(ruta))
+                BorrarArbol(ruta);
+            else
+                DeleteFileA(ruta);
+        }
         if (!Existe(ruta) && E->anotar)
             E->anotar("  borrado (viejo) %s", p);
     }

@@ -25,7 +25,7 @@ void DestinoDeToken(char *hacia, const char *nombre)
 static void MoverTokens(void)
 {
     WIN32_FIND_DATAA d;
-    HANDLE busqueda = BuscarTokens(&d);
+    HANDLE busqueda = CruzaEnlace(E->carpeta, "INIT", 1) ? INVALID_HANDLE_VALUE : BuscarTokens(&d);
     if (busqueda == INVALID_HANDLE_VALUE)
         return;
     do {
@@ -49,7 +49,8 @@ void MigrarJugador(void)
         char desde[MAX_PATH], hacia[MAX_PATH];
         Unir(desde, E->carpeta, mover[i][0]);
         Unir(hacia, E->carpeta, mover[i][1]);
-        if (!Existe(desde) || Existe(hacia))
+        // A player file reached through a folder link lies outside the game folder.
+        if (!Existe(desde) || Existe(hacia) || CruzaEnlace(E->carpeta, mover[i][0], 0))
             continue;
         CrearCarpetas(hacia);
         QuitarAtributos(desde);

@@ -21,6 +21,21 @@ static int primera, enCola;
 // The entry that ended the run: the hash cache counts only the entries before it as placed.
 static int fallida;
 
+// The name beside the target `destino` (of the entry `e`) with `sufijo`, in `nombre`. When the
+// manifest itself lists that name, a "~" follows it: no manifest path holds that character, so
+// the engine's copy never takes the place of a file of the release. The new copy only looks
+// when a file of that name is there (one placed later is simply placed over it); the host's
+// backup always does. 0 when the name does not fit.
+static int NombreAlLado(char *nombre, const char *destino, const Entrada *e, const char *sufijo, int siempre)
+{
+    char rel[MAX_PATH];
+    if (!Formar(nombre, MAX_PATH, "%s%s", destino, sufijo))
+        return 0;
+    if ((siempre || Existe(nombre)) && Formar(rel, sizeof rel, "%s%s", e->ruta, sufijo) && EnManifiesto(rel))
+        return Formar(nombre, MAX_PATH, "%s%s~", destino, sufijo);
+    return 1;
+}
+
 static int DiscoLleno(DWORD error)
 {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
@@ -32,10 +47,7 @@ static int Rutas(const Entrada *e, const char *descargas, char *bin, char *desti
 {
     Formar(bin, MAX_PATH, "%s\\%s.bin", descargas, e->sha);
     Unir(destino, E->carpeta, e->ruta);
-    if (!destino[0] || lstrlenA(destino) > LARGO_DESTINO)
-        return 0;
-    Formar(nuevo, MAX_PATH, "%s.nuevo", destino);
-    return 1;
+    return destino[0] && lstrlenA(destino) <= LARGO_DESTINO && NombreAlLado(nuevo, destino, e, ".nuevo", 0);
 }
 
 // One attempt: a fresh copy beside the target, moved over it. Returns 1 when moved; otherwise 0
@@ -169,14 +181,32 @@ static int Colocar(const Entrada *e, int i, const char *descargas, int *relanzar
 {
     char bin[MAX_PATH], destino[MAX_PATH], nuevo[MAX_PATH], viejo[MAX_PATH];
     int cabe = Rutas(e, descargas, bin, destino, nuevo);
+    // The running host cannot be overwritten, but it can be renamed aside.
+    int anfitrion = cabe && E->ejecutable[0] && lstrcmpiA(destino, E->ejecutable) == 0;
+    cabe = cabe && (!anfitrion || NombreAlLado(viejo, destino, e, ".viejo", 1));
     Avisar(L"Instalando actualización", (ULONGLONG)i, (ULONGLONG)nEnt);
-    Despejar(e);
+    // Nothing is written through a folder link: a link on the way fails the entry before
+    // anything is cleared; one where the file goes is removed as a link, and fails it when it
+    // cannot be. The queued entries before it are checked first, as for any failure.
+    int enlace = CruzaEnlace(E->carpeta, e->ruta, 0);
+    if (!enlace) {
+        Despejar(e);
+        enlace = CruzaEnlace(E->carpeta, e->ruta, 1);
+    }
+    if (enlace) {
+        int resultado = Revisar(0, descargas);
+        if (resultado)
+            return resultado;
+        char parte[MAX_PATH];
+        lstrcpynA(parte, e->ruta, enlace + 1);
+        fallida = i;
+        lstrcpynA(E->archivoFallido, e->ruta, sizeof E->archivoFallido);
+        return Fallar(ACT_ARCHIVO, "no se pudo escribir %s: %s es un enlace", e->ruta, parte);
+    }
     CrearCarpetas(destino);
 
     DWORD error = ERROR_FILENAME_EXCED_RANGE;
     int lleno = 0, fallidos = 0, apartado = 0, colocado = 0;
-    // The running host cannot be overwritten, but it can be renamed aside.
-    int anfitrion = cabe && E->ejecutable[0] && lstrcmpiA(destino, E->ejecutable) == 0;
     if (cabe && !anfitrion) {
         if (Mover(bin, destino, nuevo, &error, &lleno)) {
             cola[(primera + enCola) % EN_COLA].i = i;
@@ -193,7 +223,6 @@ static int Colocar(const Entrada *e, int i, const char *descargas, int *relanzar
         return resultado;
     }
     if (cabe && !lleno) {
-        Formar(viejo, sizeof viejo, "%s.viejo", destino);
         if (anfitrion) {
             QuitarAtributos(viejo);
             DeleteFileA(viejo);

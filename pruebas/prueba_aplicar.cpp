@@ -82,6 +82,25 @@ TEST_F(Aplicar, WhatIsAlreadyInLocalWinsAndWhatCannotMoveStays)
     EXPECT_EQ(lineas, std::vector<std::string>{"  migrado Extras.BRM -> Recursos\\Local\\Extras.BRM: 0"});
 }
 
+// Player files reached through a folder link lie outside the game folder: they are not moved.
+TEST_F(Aplicar, PlayerFilesBehindAFolderLinkStayWhereTheyAre)
+{
+    CarpetaTemporal fuera;
+    EscribirArchivo(fuera / "Gd.gdr", "de fuera");
+    EscribirArchivo(fuera / "Token1.dat", "de fuera");
+    if (!EnlaceCarpeta(*this / "INIT", fuera.ruta))
+        GTEST_SKIP() << "folder links cannot be made here";
+    MigrarJugador();
+    EXPECT_EQ(LeerArchivo(fuera / "Gd.gdr"), "de fuera");
+    EXPECT_EQ(LeerArchivo(fuera / "Token1.dat"), "de fuera");
+    EXPECT_FALSE(Hay("Recursos\\Local\\Gd.gdr") || Hay("Recursos\\Local\\Token1.dat"));
+    EXPECT_TRUE(lineas.empty());
+    HANDLE p = Lanzar("/bin/rm", "\"" + RutaUnix(*this / "INIT") + "\"");
+    if (p)
+        CloseHandle(p);
+    EXPECT_TRUE(Hasta([this] { return !Hay("INIT"); }));
+}
+
 TEST_F(Aplicar, DeleteListProtectsPlayerFiles)
 {
     struct {

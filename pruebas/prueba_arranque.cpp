@@ -1,6 +1,8 @@
 // The start-up of a run: what it checks, signals, takes and logs before the first phase.
 #include "comun.h"
 #include "ajustes.h"
+#include "firma.h"
+#include "servidor.h"
 
 #include <thread>
 
@@ -157,53 +159,69 @@ TEST(Arranque, FirstInstallCreatesTheStateFolderAndAnnouncesTheSearch)
     EXPECT_EQ(eventos[0].total, 0u);
 }
 
+// The host executable an earlier run moved aside goes once the manifest is known, unless the
+// manifest lists that name.
 TEST(Arranque, OldHostExecutableIsRemoved)
 {
+    ServidorGuion servidor;
     CarpetaTemporal t;
-    CrearCarpeta(t / "Recursos");
-    EscribirArchivo(t / RUTA_SERVIDOR, "http://127.0.0.1:9/\n");
+    EscribirArchivo(t / "Recursos\\x.txt", "x");
+    EscribirArchivo(t / RUTA_SERVIDOR, servidor.url + "\n");
+    servidor.Responder("/manifiesto.txt", Manifiesto(1, LineaEntrada("Recursos\\x.txt", "x")));
     std::string exe = t / "Brumaria.exe";
     std::string viejo = exe + ".viejo";
     Actualizacion a;
-
-    // Left over and read-only: deleted at once.
-    EscribirArchivo(viejo, "antes");
-    SetFileAttributesA(viejo.c_str(), FILE_ATTRIBUTE_READONLY);
-    {
+    auto correr = [&](const std::string &ejecutable, std::vector<DWORD> *pausas) {
         PausasGrabadas p;
         NuevoRegistro(&a, t.ruta);
-        lstrcpyA(a.ejecutable, exe.c_str());
+        lstrcpyA(a.ejecutable, ejecutable.c_str());
         a.plazoMs = 500;
-        Actualizar(&a);
-        EXPECT_FALSE(Existe(viejo.c_str()));
-        EXPECT_TRUE(p.ms.empty());
-    }
+        EXPECT_EQ(Actualizar(&a), ACT_LISTO) << a.error;
+        EXPECT_EQ(lineas[0], lineaArranque);
+        if (pausas)
+            *pausas = p.ms;
+    };
+    std::vector<DWORD> pausas;
+
+    // Left over and read-only, under either name: deleted at once.
+    EscribirArchivo(viejo, "antes");
+    SetFileAttributesA(viejo.c_str(), FILE_ATTRIBUTE_READONLY);
+    EscribirArchivo(viejo + "~", "antes");
+    correr(exe, &pausas);
+    EXPECT_FALSE(Existe(viejo.c_str()) || Existe((viejo + "~").c_str()));
+    EXPECT_TRUE(pausas.empty());
 
     // Held open by another handle the whole time: 20 tries, 20 pauses, and the run goes on.
     EscribirArchivo(viejo, "antes");
     HANDLE abierto = CreateFileA(viejo.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    correr(exe, &pausas);
+    EXPECT_EQ(pausas, std::vector<DWORD>(20, 150));
+    CloseHandle(abierto);
+
+    // A name so long that ".viejo" does not fit is nothing to delete.
+    correr(t.ruta + "\\" + std::string(255 - t.ruta.size(), 'e'), &pausas);
+    EXPECT_TRUE(pausas.empty());
+
+    // A file of the release with that name, in any letter case, stays; the other name goes.
+    EscribirArchivo(viejo, "del juego");
+    EscribirArchivo(viejo + "~", "antes");
+    servidor.Responder("/manifiesto.txt", Manifiesto(1, LineaEntrada("Recursos\\x.txt", "x") +
+                                                            LineaEntrada("brumaria.EXE.viejo", "del juego")));
+    correr(exe, nullptr);
+    EXPECT_EQ(LeerArchivo(viejo), "del juego");
+    EXPECT_FALSE(Existe((viejo + "~").c_str()));
+
+    // Without a manifest nothing is deleted.
+    EscribirArchivo(viejo + "~", "antes");
+    servidor.Responder("/manifiesto.txt", std::vector<Respuesta>{Con(404)});
     {
         PausasGrabadas p;
         NuevoRegistro(&a, t.ruta);
         lstrcpyA(a.ejecutable, exe.c_str());
         a.plazoMs = 500;
-        Actualizar(&a);
-        EXPECT_EQ(p.ms, std::vector<DWORD>(20, 150));
-        EXPECT_EQ(lineas[0], lineaArranque);
+        EXPECT_NE(Actualizar(&a), ACT_LISTO);
     }
-    CloseHandle(abierto);
-
-    // A name so long that ".viejo" does not fit is nothing to delete.
-    {
-        PausasGrabadas p;
-        NuevoRegistro(&a, t.ruta);
-        std::string largo = t.ruta + "\\" + std::string(255 - t.ruta.size(), 'e');
-        lstrcpyA(a.ejecutable, largo.c_str());
-        a.plazoMs = 500;
-        Actualizar(&a);
-        EXPECT_TRUE(p.ms.empty());
-        EXPECT_EQ(lineas[0], lineaArranque);
-    }
+    EXPECT_TRUE(Existe((viejo + "~").c_str()));
 }
 
 TEST(Arranque, OverrideFileOfTheServerURL)
@@ -299,7 +317,7 @@ TEST(Arranque, RunThatCannotTakeTheMutexTouchesNothing)
             EXPECT_EQ(r, ACT_SIN_SERVIDOR);  // nothing listens at the server's address
             ASSERT_FALSE(lineas.empty());
             EXPECT_EQ(lineas[0], lineaArranque);
-            EXPECT_FALSE(Existe((exe + ".viejo").c_str()));
+            EXPECT_TRUE(EsCarpeta((t / RUTA_ESTADO).c_str()));
         } else {
             EXPECT_EQ(r, ACT_JUEGO_ABIERTO);
             EXPECT_STREQ(a.error, "otra actualizacion en curso");

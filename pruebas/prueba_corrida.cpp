@@ -304,6 +304,32 @@ TEST_F(Corrida, HostExecutableIsMovedAsideAndRestarted)
     EXPECT_FALSE(Existe((host + ".viejo").c_str()));
 }
 
+// A release may list "X.nuevo" or "X.viejo" beside X (an older publisher did not refuse it): the
+// engine's new copy of X and the host it moves aside then take other names, and the listed
+// files stay as the release has them.
+TEST_F(Corrida, FilesNamedLikeTheEnginesCopiesStay)
+{
+    Archivos v1b = v1;
+    v1b["Recursos\\leeme.txt.NUEVO"] = "listado como nuevo";
+    v1b["brumaria.EXE.viejo"] = "listado como viejo";
+    Publicar(1, v1b);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    Archivos v2 = v1b;
+    v2["Brumaria.exe"] = "lanzador 2";
+    v2["Recursos\\leeme.txt"] = "leeme 2";
+    Publicar(2, v2);
+    const std::string host = *this / "Brumaria.exe";
+    EXPECT_EQ(Correr(0, host), ACT_RELANZAR) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_EQ(LeerArchivo(host + ".viejo~"), "lanzador 1");
+    EXPECT_FALSE(Hay("Recursos\\leeme.txt.nuevo~"));
+    // The next run removes what was moved aside and nothing the release lists.
+    EXPECT_EQ(Correr(0, host), ACT_LISTO) << a.error;
+    ComprobarArchivos(v2);
+    EXPECT_TRUE(HayLinea("  0 archivos para actualizar"));
+    EXPECT_FALSE(Existe((host + ".viejo~").c_str()));
+}
+
 TEST_F(Corrida, LockedTargetStopsTheRunAndTheNextFinishes)
 {
     Archivos v2 = InstalarYServir({
@@ -442,6 +468,118 @@ TEST_F(Corrida, FolderLinkInTheWayGoesAsALink)
         if (p)
             CloseHandle(p);
         EXPECT_TRUE(Hasta([this] { return !Hay("Recursos\\datos"); }));
+    }
+}
+
+// Every file below a folder with its content and its hidden and read-only bits, links not
+// entered: what a test compares to see that nothing there changed.
+static void Foto(const std::string &carpeta, const std::string &rel, Archivos &foto)
+{
+    DWORD a = GetFileAttributesA(carpeta.c_str());
+    foto[rel + "/"] = std::to_string(a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((carpeta + "\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string n = d.cFileName, ruta = carpeta + "\\" + n;
+        if (n == "." || n == ".." || (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            Foto(ruta, rel + "\\" + n, foto);
+        else
+            foto[rel + "\\" + n] = LeerArchivo(ruta) + "|" +
+                                   std::to_string(d.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+}
+
+static Archivos Foto(const std::string &carpeta)
+{
+    Archivos foto;
+    Foto(carpeta, "", foto);
+    return foto;
+}
+
+// Wine cannot remove a link to a folder that holds something: the shell does.
+static void QuitarEnlace(const std::string &enlace)
+{
+    HANDLE p = Lanzar("/bin/rm", "\"" + RutaUnix(enlace) + "\"");
+    if (p)
+        CloseHandle(p);
+    EXPECT_TRUE(Hasta([&] { return !Existe(enlace.c_str()); })) << enlace;
+}
+
+// A folder link planted at any level of the game folder, pointing outside it: no entry is
+// written through it (code 4 for that entry), no delete or hide line reaches through it, and
+// the folder it points to is left exactly as it was.
+TEST_F(Corrida, NothingIsWrittenThroughAFolderLink)
+{
+    CarpetaTemporal fuera;
+    EscribirArchivo(fuera / "c2.txt", "de fuera");
+    EscribirArchivo(fuera / "viejo.txt", "de fuera");
+    EscribirArchivo(fuera / "sub\\d.txt", "de fuera");
+    EscribirArchivo(fuera / "oculto.txt", "de fuera");
+    const Archivos antes = Foto(fuera.ruta);
+    Publicar(1, v1);
+    ASSERT_EQ(Correr(1), ACT_LISTO) << a.error;
+    DWORD version = 1;
+    for (const std::string enlace : {"Datos", "Recursos\\enlace", "Recursos\\Mapas\\enlace"}) {
+        SCOPED_TRACE(enlace);
+        if (!EnlaceCarpeta(*this / enlace, fuera.ruta))
+            GTEST_SKIP() << "folder links cannot be made here";
+
+        // An entry through the link fails the run; what the manifest lists before it is placed.
+        Archivos v2 = v1;
+        v2["Brumaria.exe"] = "lanzador 2";
+        v2[enlace + "\\c2.txt"] = "nuevo";
+        Publicar(++version, v2);
+        EXPECT_EQ(Correr(), ACT_ARCHIVO);
+        EXPECT_EQ(a.archivoFallido, enlace + "\\c2.txt");
+        EXPECT_EQ(std::string(a.error), "no se pudo escribir " + enlace + "\\c2.txt: " + enlace + " es un enlace");
+        EXPECT_EQ(LeerArchivo(*this / "Brumaria.exe"), "lanzador 2");
+        EXPECT_EQ(Foto(fuera.ruta), antes);
+
+        // Delete and hide lines through the link, and hiding the link itself, do nothing.
+        Publicar(++version, v1, "borrar " + enlace + "\\viejo.txt\nborrar " + enlace + "\\sub\noculto " + enlace +
+                            "\\oculto.txt\noculto " + enlace + "\n");
+        EXPECT_EQ(Correr(), ACT_LISTO) << a.error;
+        EXPECT_FALSE(HayLinea("  borrado (viejo) " + enlace + "\\viejo.txt"));
+        EXPECT_FALSE(HayLinea("  borrado (viejo) " + enlace + "\\sub"));
+        EXPECT_EQ(Foto(fuera.ruta), antes);
+        EXPECT_TRUE(Hay(enlace));
+        QuitarEnlace(*this / enlace);
+    }
+}
+
+// A state folder of the engine that is a folder link, or lies under one, ends the run with
+// code 4 before anything is written: the version, the cache and the staged bodies would land
+// outside the game folder.
+TEST_F(Corrida, StateFolderBehindALinkEndsTheRunFirst)
+{
+    CarpetaTemporal fuera;
+    EscribirArchivo(fuera / "valioso.txt", "de fuera");
+    EscribirArchivo(fuera / "abc.bin", "de fuera");
+    const Archivos antes = Foto(fuera.ruta);
+    Publicar(1, v1);
+    for (const std::string enlace :
+         {"Recursos", "Recursos\\Local", "Recursos\\Local\\Actualizador", "Recursos\\Local\\Actualizador\\descargas"}) {
+        SCOPED_TRACE(enlace);
+        BorrarTodo(juego);
+        if (enlace != "Recursos")
+            EscribirArchivo(*this / RUTA_SERVIDOR, servidor.url + "\n");
+        CrearCarpeta(*this / enlace);
+        RemoveDirectoryA((*this / enlace).c_str());
+        if (!EnlaceCarpeta(*this / enlace, fuera.ruta))
+            GTEST_SKIP() << "folder links cannot be made here";
+        EXPECT_EQ(Correr(1), ACT_ARCHIVO);
+        EXPECT_EQ(a.archivoFallido, enlace);
+        const std::string error = enlace + " es un enlace: el actualizador no escribe a traves de el";
+        EXPECT_EQ(a.error, error);
+        EXPECT_EQ(lineas, std::vector<std::string>{"ERROR (4): " + error});
+        EXPECT_TRUE(servidor.Peticiones().empty());
+        EXPECT_EQ(Foto(fuera.ruta), antes);
+        QuitarEnlace(*this / enlace);
     }
 }
 

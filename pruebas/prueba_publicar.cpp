@@ -543,6 +543,40 @@ TEST_F(Publicar, RefusesNamesWindowsCannotTellApart)
     EXPECT_FALSE(Existe(salida.c_str()));
 }
 
+// The engine's new copy of X is "X.nuevo" and the host it moves aside "X.viejo", in the folder
+// of X: a release with a file of either name beside X is refused, any other such name passes.
+TEST_F(Publicar, RefusesNamesOfTheEnginesOwnCopies)
+{
+    struct {
+        Archivos archivos;
+        std::string mensaje;  // "" when the release is made
+    } casos[] = {
+        {{{"Recursos\\x.dat", "a"}, {"Recursos\\x.dat.nuevo", "b"}},
+         "Recursos\\x.dat.nuevo: el actualizador da este nombre a su copia de Recursos\\x.dat"},
+        {{{"Recursos\\x.dat", "a"}, {"Recursos\\X.DAT.Nuevo", "b"}}, "Recursos\\X.DAT.Nuevo: el actualizador"},
+        {{{"Brumaria.EXE.viejo", "b"}}, "Brumaria.EXE.viejo: el actualizador da este nombre a su copia de Brumaria.exe"},
+        {{{"Recursos\\y.nuevo", "b"}, {"Recursos\\x.dat.nuevo.txt", "c"}, {"Recursos\\x.dat", "a"},
+          {"x.dat.viejo", "d"}, {"Recursos\\x.datnuevo", "e"}},
+         ""},
+    };
+    for (const auto &c : casos) {
+        SCOPED_TRACE(c.archivos.rbegin()->first);
+        BorrarTodo(juego);
+        BorrarTodo(salida);
+        Archivos archivos = c.archivos;
+        archivos["Brumaria.exe"] = "lanzador";
+        EscribirJuego(juego, archivos);
+        Resultado r = Release("--version 1");
+        if (c.mensaje.empty()) {
+            EXPECT_EQ(r.codigo, 0u) << r.errores;
+        } else {
+            EXPECT_EQ(r.codigo, 1u);
+            EXPECT_TRUE(Contiene(r.errores, c.mensaje)) << r.errores;
+            EXPECT_FALSE(Existe(salida.c_str()));
+        }
+    }
+}
+
 // A manifest that names one file twice, exactly or in another letter case (made by hand or by
 // another tool, and signed): verificar names the repeated path.
 TEST_F(Publicar, VerifyRefusesAPathListedTwice)

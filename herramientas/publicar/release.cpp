@@ -127,6 +127,30 @@ static int CompararEntradas(const void *a, const void *b)
     return c ? c : strcmp(x, y);
 }
 
+static int CompararConRuta(const void *buscada, const void *entrada)
+{
+    return CompararSinCaso((const char *)buscada, ((const Entrada *)entrada)->ruta);
+}
+
+// The engine puts a file's new copy beside it as "<path>.nuevo" and moves the running host
+// aside as "<path>.viejo". The entry of the sorted table whose copy `ruta` would be, or NULL.
+static const Entrada *CopiaDelMotor(const char *ruta)
+{
+    static const char *const sufijos[] = {".nuevo", ".viejo"};
+    int n = lstrlenA(ruta);
+    for (const char *sufijo : sufijos) {
+        int m = lstrlenA(sufijo);
+        if (n <= m || CompararSinCaso(ruta + n - m, sufijo) != 0)
+            continue;
+        char base[MAX_PATH];
+        lstrcpynA(base, ruta, n - m + 1);
+        const Entrada *e = (const Entrada *)bsearch(base, tabla, nTabla, sizeof(Entrada), CompararConRuta);
+        if (e)
+            return e;
+    }
+    return NULL;
+}
+
 static int Digitos(ULONGLONG n)
 {
     int d = 1;
@@ -257,6 +281,11 @@ static int Listar(ULONGLONG *largo)
     for (int i = 1; i < nTabla; i++)
         if (CompararSinCaso(tabla[i - 1].ruta, tabla[i].ruta) == 0)
             Problema("%s: Windows no lo distingue de otro archivo con otras mayusculas", tabla[i].ruta);
+    for (int i = 0; i < nTabla; i++) {
+        const Entrada *base = CopiaDelMotor(tabla[i].ruta);
+        if (base)
+            Problema("%s: el actualizador da este nombre a su copia de %s", tabla[i].ruta, base->ruta);
+    }
     // The engine skips a delete line that names a file of the release or a folder that holds
     // one, so such a line would do nothing the publisher meant.
     for (int i = 0; i < nBorrar; i++) {

@@ -183,7 +183,10 @@ HANDLE Lanzar(const std::string &programa, const std::string &argumentos, const 
         ADD_FAILURE() << "cannot start " << linea;
         return NULL;
     }
-    CloseHandle(pi.hThread);
+    // Wine starts a Linux program with no process handle and leaves stray bytes where the thread
+    // handle goes: closing that value could close any handle of this process.
+    if (pi.hProcess)
+        CloseHandle(pi.hThread);
     return pi.hProcess;
 }
 
