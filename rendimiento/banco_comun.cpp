@@ -20,3 +20,13 @@ char *LeerTodo(const char *ruta)
     CloseHandle(f);
     return texto;
 }
+
+char *SiguienteLinea(char **resto)
+{
+    while (*resto && **resto) {
+        char *linea = CortarLinea(resto);
+        if (linea[0])
+            return linea;
+    }
+    return NULL;
+}

@@ -86,11 +86,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "no se pudo empezar\n");
         fallos = 1;
     }
-    char *resto = lista;
-    while (!fallos && resto && *resto) {
-        char *linea = CortarLinea(&resto);
-        if (!linea[0])
-            continue;
+    char *resto = lista, *linea;
+    while (!fallos && (linea = SiguienteLinea(&resto)) != NULL) {
         const char *nombre = strrchr(linea, '/');
         nombre = nombre ? nombre + 1 : linea;
         char camino[600], destino[MAX_PATH];

@@ -44,11 +44,8 @@ int main(int argc, char **argv)
         alg = NULL;
         fallos = 1;
     }
-    char *resto = lista;
-    while (!fallos && resto && *resto) {
-        char *linea = CortarLinea(&resto);
-        if (!linea[0])
-            continue;
+    char *resto = lista, *linea;
+    while (!fallos && (linea = SiguienteLinea(&resto)) != NULL) {
         char ruta[MAX_PATH], hex[65];
         Unir(ruta, argv[1], linea);
         if (!ruta[0] || !Resumir(alg, ruta, bloque, hex)) {
