@@ -5,10 +5,11 @@
       SANO (a signed manifest) mutated at random and signed again with the key.
   aguante_ayuda.py version SANO SALIDA N CLAVE.priv
       SANO with its version line set to N, signed again.
-  aguante_ayuda.py servir PUERTO CARPETA SANA
+  aguante_ayuda.py servir PUERTO CARPETA SANA REGISTRO
       An HTTP server of the release folder CARPETA that misbehaves on purpose. The first
-      segment of a request's path names the fault (see FALLOS) and the rest is the resource;
-      SANA is the base URL of the sound server that redirects point to.
+      segment of a request's path names the fault (see the faults below) and the rest is the
+      resource; SANA is the base URL of the sound server that redirects point to; every answer
+      is logged to REGISTRO.
 """
 import hashlib
 import http.server
@@ -167,6 +168,11 @@ class Servidor(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def log_request(self, code="-", size="-"):
+        # One line per answer: the path, the Range asked for and the status.
+        with self.cerrojo, open(self.server.registro, "a") as f:
+            f.write("%s range=%s %s\n" % (self.path, self.headers.get("Range", "-"), code))
+
     def enviar(self, estado, datos, largo=True, cabeceras=()):
         self.send_response(estado)
         for nombre, valor in cabeceras:
@@ -304,10 +310,11 @@ def main():
         lineas[1] = b"version " + numero.encode()
         escribir(salida, firmado(b"\n".join(lineas), privada(clave)))
     elif orden == "servir":
-        puerto, carpeta, sana = sys.argv[2:5]
+        puerto, carpeta, sana, registro = sys.argv[2:6]
         servidor = Hilos(("127.0.0.1", int(puerto)), Servidor)
         servidor.carpeta = carpeta
         servidor.sana = sana
+        servidor.registro = registro
         servidor.serve_forever()
     else:
         sys.exit("uso: aguante_ayuda.py mutar|version|servir ...")
