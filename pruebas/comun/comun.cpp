@@ -75,11 +75,17 @@ CarpetaTemporal::CarpetaTemporal()
     static int cuenta;
     char tmp[MAX_PATH];
     GetTempPathA(sizeof tmp, tmp);
+    // Process ids repeat under Wine, and a folder an earlier run left may hold a dangling link
+    // that nothing on the Windows side can see or remove: every test gets a folder it made new.
     char nombre[MAX_PATH];
-    snprintf(nombre, sizeof nombre, "%sbrm-%lu-%d", tmp, GetCurrentProcessId(), ++cuenta);
-    ruta = nombre;
-    BorrarTodo(ruta);
-    CreateDirectoryA(ruta.c_str(), NULL);
+    for (int intento = 0; intento < 1000; intento++) {
+        snprintf(nombre, sizeof nombre, "%sbrm-%lu-%d", tmp, GetCurrentProcessId(), ++cuenta);
+        ruta = nombre;
+        BorrarTodo(ruta);
+        if (CreateDirectoryA(ruta.c_str(), NULL))
+            return;
+    }
+    ADD_FAILURE() << "no fresh temporary folder under " << tmp;
 }
 
 CarpetaTemporal::~CarpetaTemporal()
