@@ -185,6 +185,14 @@ class Servidor(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(datos)
 
+    def empezar(self, datos, inicio):
+        # The answer to a request from `inicio` on, promised whole, with only its first 1000 bytes.
+        self.send_response(206 if inicio else 200)
+        self.send_header("Content-Length", str(len(datos) - inicio))
+        self.end_headers()
+        self.wfile.write(datos[inicio:][:1000])
+        self.wfile.flush()
+
     def cortar(self):
         # A reset rather than an orderly close: the peer sees the connection broken.
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -244,18 +252,10 @@ class Servidor(http.server.BaseHTTPRequestHandler):
         if fallo == "cortosin":  # no length and the connection closed half way
             return self.enviar(206 if inicio else 200, datos[inicio:][:len(datos[inicio:]) // 2], largo=False)
         if fallo == "reset":
-            self.send_response(206 if inicio else 200)
-            self.send_header("Content-Length", str(len(datos) - inicio))
-            self.end_headers()
-            self.wfile.write(datos[inicio:][:1000])
-            self.wfile.flush()
+            self.empezar(datos, inicio)
             return self.cortar()
         if fallo == "parado":
-            self.send_response(206 if inicio else 200)
-            self.send_header("Content-Length", str(len(datos) - inicio))
-            self.end_headers()
-            self.wfile.write(datos[inicio:][:1000])
-            self.wfile.flush()
+            self.empezar(datos, inicio)
             time.sleep(40)
             self.close_connection = True
             return
