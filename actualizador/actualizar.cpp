@@ -4,7 +4,8 @@
 #include "ajustes.h"
 
 BCRYPT_ALG_HANDLE algSha;
-HINTERNET sesion;
+HINTERNET sesion, sesionAsincrona;
+HANDLE avisoHttp;
 char urlBase[512];
 Entrada *ent;
 int nEnt;
@@ -127,16 +128,22 @@ static int EsInstalacionVieja(void)
     return EsCarpeta(ruta);
 }
 
-void PonerPlazos(int plazoMs)
+static void PlazosDe(HINTERNET de, int plazoMs)
 {
     int recibir = plazoMs ? plazoMs : 30000;
     if (plazoMs)
-        WinHttpSetTimeouts(sesion, plazoMs, plazoMs, plazoMs, plazoMs);
+        WinHttpSetTimeouts(de, plazoMs, plazoMs, plazoMs, plazoMs);
     else
-        WinHttpSetTimeouts(sesion, 10000, 10000, 15000, recibir);
+        WinHttpSetTimeouts(de, 10000, 10000, 15000, recibir);
     // Some WinHTTP implementations (Wine's) wait for the response headers under a time-out of
     // their own that the call above leaves unlimited; a stalled server must not outlast ours.
-    WinHttpSetOption(sesion, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &recibir, sizeof recibir);
+    WinHttpSetOption(de, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &recibir, sizeof recibir);
+}
+
+void PonerPlazos(int plazoMs)
+{
+    PlazosDe(sesion, plazoMs);
+    PlazosDe(sesionAsincrona, plazoMs);
 }
 
 // The default base URL, or the one the override file names. The override is taken only when
@@ -164,22 +171,31 @@ void LeerUrlBase(void)
         E->anotar("servidor de descargas de pruebas: %s", urlBase);
 }
 
+static HINTERNET AbrirSesion(DWORD opciones)
+{
+    HINTERNET s = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                              WINHTTP_NO_PROXY_BYPASS, opciones);
+    if (!s)
+        s = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                        WINHTTP_NO_PROXY_BYPASS, opciones);
+    DWORD protocolos = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                       WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    if (s)
+        WinHttpSetOption(s, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocolos, sizeof protocolos);
+    return s;
+}
+
 int Conectar(void)
 {
     if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algSha, BCRYPT_SHA256_ALGORITHM, NULL, 0))) {
         algSha = NULL;
         return Fallar(ACT_INTERNO, "BCrypt no disponible");
     }
-    sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                         WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!sesion)
-        sesion = WinHttpOpen(L"Brumaria/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                             WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!sesion)
+    sesion = AbrirSesion(0);
+    sesionAsincrona = sesion ? AbrirSesion(WINHTTP_FLAG_ASYNC) : NULL;
+    avisoHttp = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (!sesionAsincrona || !avisoHttp)
         return Fallar(ACT_SIN_SERVIDOR, "WinHTTP no disponible (error %lu)", GetLastError());
-    DWORD protocolos = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
-                       WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    WinHttpSetOption(sesion, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocolos, sizeof protocolos);
     PonerPlazos(E->plazoMs);
     LeerUrlBase();
     return 0;
@@ -202,9 +218,17 @@ void SoltarTablas(void)
 
 void Liberar(void)
 {
+    if (sesionAsincrona) {
+        WinHttpCloseHandle(sesionAsincrona);
+        sesionAsincrona = NULL;
+    }
     if (sesion) {
         WinHttpCloseHandle(sesion);
         sesion = NULL;
+    }
+    if (avisoHttp) {
+        CloseHandle(avisoHttp);
+        avisoHttp = NULL;
     }
     if (algSha) {
         BCryptCloseAlgorithmProvider(algSha, 0);

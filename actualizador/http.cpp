@@ -1,17 +1,24 @@
-// One GET of one URL over the run's HTTP session, streamed block by block into a sink.
+// GETs of one URL, streamed block by block into a sink: one at a time on the run's session, or
+// several at once on its asynchronous session.
 #include "interno.h"
 
 #include <stdio.h>
 
-// Reads the body into the sink. A 200 after a ranged request means the server sends the whole
-// body again, so the sink first drops what it held.
+// A 200 after a ranged request means the server sends the whole body again, so the sink first
+// drops what it held. 0 when the body is not to be read (the status tells) or cannot be.
+static int EmpezarCuerpo(DWORD estado, ULONGLONG desde, SumideroFn sumidero, Sumidero *s)
+{
+    if (estado != 200 && estado != 206)
+        return 0;
+    return !(estado == 200 && desde) || sumidero(s, NULL, 0);
+}
+
+// Reads the body into the sink.
 static DWORD LeerCuerpo(HINTERNET peticion, DWORD estado, ULONGLONG desde, SumideroFn sumidero,
                         Sumidero *s)
 {
-    if (estado != 200 && estado != 206)
-        return estado;
-    if (estado == 200 && desde && !sumidero(s, NULL, 0))
-        return 0;
+    if (!EmpezarCuerpo(estado, desde, sumidero, s))
+        return estado == 200 || estado == 206 ? 0 : estado;
     BYTE *bloque = (BYTE *)Pedir(BLOQUE_HTTP);
     if (!bloque)
         return 0;
@@ -41,9 +48,10 @@ static DWORD LeerCuerpo(HINTERNET peticion, DWORD estado, ULONGLONG desde, Sumid
     return resultado;
 }
 
-DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero *s)
+// Opens the GET of `url` on a session, asking from byte `desde` on. 0 when it cannot.
+static int AbrirPeticion(HINTERNET de, const char *url, ULONGLONG desde, HINTERNET *conexion,
+                         HINTERNET *peticion)
 {
-    s->corto = 0;
     wchar_t urlW[LARGO_URL];
     if (!MultiByteToWideChar(CP_ACP, 0, url, -1, urlW, LARGO_URL))
         return 0;
@@ -59,14 +67,14 @@ DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero 
         return 0;
     if (partes.nScheme != INTERNET_SCHEME_HTTP && partes.nScheme != INTERNET_SCHEME_HTTPS)
         return 0;
-    HINTERNET conexion = WinHttpConnect(sesion, host, partes.nPort, 0);
-    if (!conexion)
+    *conexion = WinHttpConnect(de, host, partes.nPort, 0);
+    if (!*conexion)
         return 0;
-    HINTERNET peticion = WinHttpOpenRequest(conexion, L"GET", camino, NULL, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            partes.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-    if (!peticion) {
-        WinHttpCloseHandle(conexion);
+    *peticion = WinHttpOpenRequest(*conexion, L"GET", camino, NULL, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                   partes.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+    if (!*peticion) {
+        WinHttpCloseHandle(*conexion);
+        *conexion = NULL;
         return 0;
     }
     // The whole 64-bit offset, so that a body over 4 GiB resumes where it stopped.
@@ -74,17 +82,138 @@ DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero 
         wchar_t rango[48];
         _snwprintf(rango, 48, L"Range: bytes=%I64u-", desde);
         rango[47] = 0;
-        WinHttpAddRequestHeaders(peticion, rango, (DWORD)-1, WINHTTP_ADDREQ_FLAG_ADD);
+        WinHttpAddRequestHeaders(*peticion, rango, (DWORD)-1, WINHTTP_ADDREQ_FLAG_ADD);
     }
-    DWORD resultado = 0, estado = 0, tam = sizeof estado;
+    return 1;
+}
+
+static DWORD Estado(HINTERNET peticion)
+{
+    DWORD estado = 0, tam = sizeof estado;
+    if (!WinHttpQueryHeaders(peticion, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &estado, &tam, WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    return estado;
+}
+
+DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero *s)
+{
+    s->corto = 0;
+    HINTERNET conexion, peticion;
+    if (!AbrirPeticion(sesion, url, desde, &conexion, &peticion))
+        return 0;
+    DWORD resultado = 0;
     if (WinHttpSendRequest(peticion, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-        WinHttpReceiveResponse(peticion, NULL) &&
-        WinHttpQueryHeaders(peticion, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &estado, &tam, WINHTTP_NO_HEADER_INDEX))
-        resultado = LeerCuerpo(peticion, estado, desde, sumidero, s);
+        WinHttpReceiveResponse(peticion, NULL)) {
+        DWORD estado = Estado(peticion);
+        if (estado)
+            resultado = LeerCuerpo(peticion, estado, desde, sumidero, s);
+    }
     WinHttpCloseHandle(peticion);
     WinHttpCloseHandle(conexion);
     return resultado;
+}
+
+// ---- transfers on the asynchronous session ----
+
+// Runs on a WinHTTP thread: records what completed and wakes the engine's thread, which does
+// everything else. The flag is set before the event, so a wake never finds it unset.
+static void CALLBACK AlCompletar(HINTERNET, DWORD_PTR contexto, DWORD que, LPVOID, DWORD largo)
+{
+    Transferencia *t = (Transferencia *)contexto;
+    if (!t)
+        return;
+    if (que == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        InterlockedExchange(&t->soltada, 1);
+    } else if (que == WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE ||
+               que == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE || que == WINHTTP_CALLBACK_STATUS_READ_COMPLETE ||
+               que == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
+        t->paso = que;
+        t->leidos = largo;
+        InterlockedExchange(&t->completada, 1);
+    } else {
+        return;
+    }
+    SetEvent(avisoHttp);
+}
+
+// The transfer ends with `estado` (0 for a failure); the caller closes it.
+static int Terminar(Transferencia *t, DWORD estado)
+{
+    t->estado = estado;
+    t->enCurso = 0;
+    return 0;
+}
+
+int EmpezarTransferencia(Transferencia *t, const char *url, ULONGLONG desde)
+{
+    t->completada = t->soltada = 0;
+    t->estado = 0;
+    t->desde = desde;
+    t->enCurso = 1;
+    t->conexion = t->peticion = NULL;
+    t->bloque = (BYTE *)Pedir(BLOQUE_HTTP);
+    if (!t->bloque || !AbrirPeticion(sesionAsincrona, url, desde, &t->conexion, &t->peticion))
+        return Terminar(t, 0);
+    DWORD_PTR contexto = (DWORD_PTR)t;
+    WinHttpSetOption(t->peticion, WINHTTP_OPTION_CONTEXT_VALUE, &contexto, sizeof contexto);
+    if (WinHttpSetStatusCallback(t->peticion, AlCompletar,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK ||
+        !WinHttpSendRequest(t->peticion, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, contexto))
+        return Terminar(t, 0);
+    return 1;
+}
+
+int SeguirTransferencia(Transferencia *t, SumideroFn sumidero)
+{
+    if (!InterlockedExchange(&t->completada, 0))
+        return t->enCurso;
+    switch (t->paso) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        if (!WinHttpReceiveResponse(t->peticion, NULL))
+            return Terminar(t, 0);
+        return 1;
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: {
+        DWORD estado = Estado(t->peticion);
+        if (!EmpezarCuerpo(estado, t->desde, sumidero, &t->s))
+            return Terminar(t, estado == 200 || estado == 206 ? 0 : estado);
+        t->estado = estado;
+        break;
+    }
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        if (t->leidos == 0)
+            return Terminar(t, t->estado);
+        if (!sumidero(&t->s, t->bloque, t->leidos))
+            return Terminar(t, 0);
+        break;
+    default:
+        return Terminar(t, 0);
+    }
+    if (!WinHttpReadData(t->peticion, t->bloque, BLOQUE_HTTP, NULL))
+        return Terminar(t, 0);
+    return 1;
+}
+
+// WinHTTP may still call back until it reports the request handle released; the transfer's
+// memory is only reused after that. A WinHTTP that never reports it is waited for 5 s.
+void CerrarTransferencia(Transferencia *t)
+{
+    if (t->peticion) {
+        WinHttpCloseHandle(t->peticion);
+        DWORD inicio = GetTickCount();
+        while (!t->soltada && GetTickCount() - inicio < 5000)
+            WaitForSingleObject(avisoHttp, 50);
+        // The wait may have taken another transfer's wake-up: given back, as a spare wake costs
+        // nothing and a lost one stalls that transfer.
+        SetEvent(avisoHttp);
+    }
+    if (t->conexion)
+        WinHttpCloseHandle(t->conexion);
+    Soltar(t->bloque);
+    t->peticion = t->conexion = NULL;
+    t->bloque = NULL;
+    t->enCurso = 0;
 }
 
 int AMemoria(Sumidero *s, const void *datos, DWORD largo)
@@ -97,34 +226,5 @@ int AMemoria(Sumidero *s, const void *datos, DWORD largo)
         return 0;
     CopyMemory((BYTE *)s->salida + s->lleno, datos, largo);
     s->lleno += largo;
-    return 1;
-}
-
-int ADisco(Sumidero *s, const void *datos, DWORD largo)
-{
-    HANDLE archivo = (HANDLE)s->salida;
-    if (!datos) {
-        hechoTotal -= s->contado;
-        s->contado = 0;
-        LARGE_INTEGER cero;
-        cero.QuadPart = 0;
-        SetFilePointerEx(archivo, cero, NULL, FILE_BEGIN);
-        SetEndOfFile(archivo);
-        return 1;
-    }
-    // More than the manifest promises: counted, so that the caller sees a body too long, but
-    // never written, so that a server cannot fill the disk.
-    if (s->contado + largo > s->tope) {
-        s->contado += largo;
-        hechoTotal += largo;
-        return 0;
-    }
-    // WriteFile may report success with fewer bytes written (a full disk under some systems).
-    DWORD escritos = 0;
-    if (!WriteFile(archivo, datos, largo, &escritos, NULL) || escritos != largo)
-        return 0;
-    s->contado += largo;
-    hechoTotal += largo;
-    Avisar(L"Descargando actualización", hechoTotal, totalBajar);
     return 1;
 }

@@ -46,10 +46,29 @@ struct Sumidero {
 
 typedef int (*SumideroFn)(Sumidero *s, const void *datos, DWORD largo);
 
+/* One GET on the asynchronous session. WinHTTP's callback only sets `completada` (with `paso`
+   and `leidos`) and the event avisoHttp; SeguirTransferencia, on the engine's thread, takes the
+   next step, so every sink call happens there. `estado` is the result once enCurso is 0: the
+   HTTP status, or 0 for a failed transfer. */
+struct Transferencia {
+    HINTERNET conexion, peticion;
+    BYTE *bloque;
+    ULONGLONG desde;
+    Sumidero s;
+    volatile LONG completada, soltada;
+    DWORD paso, leidos;
+    DWORD estado;
+    int enCurso;
+};
+
 /* ---- state of the run in progress (one per process) ---- */
 extern Actualizacion *E;
 extern BCRYPT_ALG_HANDLE algSha;
 extern HINTERNET sesion;
+/* The session of the bodies' transfers, several at once, and the event that their completions
+   set. */
+extern HINTERNET sesionAsincrona;
+extern HANDLE avisoHttp;
 extern char urlBase[512];
 extern Entrada *ent;
 extern int nEnt;
@@ -93,6 +112,12 @@ void AvisarRelanzo(void);
 DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero *s);
 int AMemoria(Sumidero *s, const void *datos, DWORD largo);
 int ADisco(Sumidero *s, const void *datos, DWORD largo);
+/* Sends the request (its sink state already in t->s); 0 when the transfer ended at once. */
+int EmpezarTransferencia(Transferencia *t, const char *url, ULONGLONG desde);
+/* Handles the transfer's completion, when one came: 1 while it goes on, 0 once it ended. */
+int SeguirTransferencia(Transferencia *t, SumideroFn sumidero);
+/* Closes a transfer, ended or not, once WinHTTP lets go of it. */
+void CerrarTransferencia(Transferencia *t);
 
 /* ---- manifest ---- */
 int ComprobarManifiesto(char *texto, DWORD largo);

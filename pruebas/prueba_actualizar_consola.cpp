@@ -151,7 +151,7 @@ TEST_F(Consola, FolderThatIsNotAGame)
 // With --plazo the engine makes one attempt at the manifest; without it, four, with pauses.
 TEST_F(Consola, QuickCheckMakesOneAttempt)
 {
-    servidor.Responder("/manifiesto.txt", std::vector<Respuesta>{{503, "ocupado"}});
+    servidor.Responder("/manifiesto.txt", {Con(503, "ocupado")});
     CrearCarpeta(juego + "\\Recursos");
     Resultado r = Ejecutar(actualizar, "\"" + juego + "\" --plazo 5000");
     EXPECT_EQ(r.codigo, (DWORD)ACT_SIN_SERVIDOR);

@@ -60,6 +60,8 @@ ServidorGuion::~ServidorGuion()
 {
     closesocket(escucha);
     hilo.join();
+    for (std::thread &t : conexiones)
+        t.join();
 }
 
 void ServidorGuion::Responder(const std::string &ruta, const std::vector<Respuesta> &respuestas)
@@ -87,9 +89,20 @@ void ServidorGuion::Bucle()
         SOCKET s = accept(escucha, NULL, NULL);
         if (s == INVALID_SOCKET)
             return;
-        Atender(s);
-        closesocket(s);
+        conexiones.emplace_back([this, s] {
+            Atender(s);
+            closesocket(s);
+        });
     }
+}
+
+bool ServidorGuion::Llego(const std::string &ruta)
+{
+    std::lock_guard<std::mutex> g(cerrojo);
+    for (const Peticion &p : hechas)
+        if (p.ruta == ruta)
+            return true;
+    return false;
 }
 
 static std::string Cabecera(const std::string &pedido, const char *nombre)
@@ -144,8 +157,10 @@ void ServidorGuion::Atender(SOCKET s)
     p.rango = Cabecera(pedido, "Range");
     p.agente = Cabecera(pedido, "User-Agent");
     Respuesta r;
+    size_t numero;
     {
         std::lock_guard<std::mutex> g(cerrojo);
+        numero = hechas.size();
         hechas.push_back(p);
         auto it = guion.find(p.ruta);
         if (it == guion.end() || it->second.empty()) {
@@ -155,6 +170,14 @@ void ServidorGuion::Atender(SOCKET s)
             if (it->second.size() > 1)
                 it->second.erase(it->second.begin());
         }
+    }
+    if (!r.tras.empty()) {
+        DWORD inicio = GetTickCount();
+        while (!Llego(r.tras) && GetTickCount() - inicio < 5000)
+            Sleep(5);
+        bool bien = Llego(r.tras);
+        std::lock_guard<std::mutex> g(cerrojo);
+        hechas[numero].esperoBien = bien;
     }
     if (r.demoraMs)
         Sleep(r.demoraMs);
@@ -180,5 +203,11 @@ void ServidorGuion::Atender(SOCKET s)
     cabecera += "\r\n";
     Enviar(s, cabecera.data(), cabecera.size());
     Enviar(s, cuerpo.data(), r.cortarEn < cuerpo.size() ? r.cortarEn : cuerpo.size());
+    if (r.colgar) {
+        DWORD plazo = 30000;
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&plazo, sizeof plazo);
+        while (recv(s, b, sizeof b, 0) > 0) {
+        }
+    }
     shutdown(s, SD_SEND);
 }

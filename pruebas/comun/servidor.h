@@ -1,6 +1,6 @@
 // A scripted HTTP server on 127.0.0.1 inside the test program. Each test says what each
 // request of a path gets, in order (the last answer repeats), and reads afterwards what every
-// request carried.
+// request carried, in the order they came. Connections are served at once, each on a thread.
 #ifndef PRUEBAS_SERVIDOR_H
 #define PRUEBAS_SERVIDOR_H
 
@@ -19,6 +19,8 @@ struct Respuesta {
     size_t cortarEn = std::string::npos;  // close after this many body bytes
     bool sinLargo = false;       // no Content-Length: the body ends when the connection closes
     unsigned demoraMs = 0;       // wait this long before answering (a stall)
+    bool colgar = false;         // after the cut, hold the connection until the client drops it
+    std::string tras;            // answer only once a request for this path came (5 s at most)
 };
 
 // An answer with this status and body.
@@ -28,6 +30,7 @@ struct Peticion {
     std::string ruta;    // "/manifiesto.txt"
     std::string rango;   // value of the Range header, "" without one
     std::string agente;  // value of the User-Agent header
+    bool esperoBien = false;  // its answer waited for `tras`, and that request came in time
 };
 
 struct ServidorGuion {
@@ -42,8 +45,10 @@ struct ServidorGuion {
   private:
     void Atender(SOCKET s);
     void Bucle();
+    bool Llego(const std::string &ruta);
     SOCKET escucha;
     std::thread hilo;
+    std::vector<std::thread> conexiones;
     std::mutex cerrojo;
     std::map<std::string, std::vector<Respuesta>> guion;
     std::vector<Peticion> hechas;
