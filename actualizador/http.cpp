@@ -118,7 +118,7 @@ DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero 
 
 // Runs on a WinHTTP thread: records what completed and wakes the engine's thread, which does
 // everything else. The flag is set before the event, so a wake never finds it unset.
-static void CALLBACK AlCompletar(HINTERNET, DWORD_PTR contexto, DWORD que, LPVOID, DWORD largo)
+static void CALLBACK AlCompletar(HINTERNET, DWORD_PTR contexto, DWORD que, LPVOID info, DWORD largo)
 {
     Transferencia *t = (Transferencia *)contexto;
     if (!t)
@@ -126,10 +126,10 @@ static void CALLBACK AlCompletar(HINTERNET, DWORD_PTR contexto, DWORD que, LPVOI
     if (que == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
         InterlockedExchange(&t->soltada, 1);
     } else if (que == WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE ||
-               que == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE || que == WINHTTP_CALLBACK_STATUS_READ_COMPLETE ||
-               que == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
+               que == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE || que == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE ||
+               que == WINHTTP_CALLBACK_STATUS_READ_COMPLETE || que == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
         t->paso = que;
-        t->leidos = largo;
+        t->leidos = que == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE ? *(DWORD *)info : largo;
         InterlockedExchange(&t->completada, 1);
     } else {
         return;
@@ -165,6 +165,17 @@ int EmpezarTransferencia(Transferencia *t, const char *url, ULONGLONG desde)
     return 1;
 }
 
+// What the block holds goes to the sink; 0 when the sink refused it.
+static int Vaciar(Transferencia *t, SumideroFn sumidero)
+{
+    DWORD lleno = t->lleno;
+    t->lleno = 0;
+    return !lleno || sumidero(&t->s, t->bloque, lleno);
+}
+
+// Each read asks only for what WinHTTP holds already: Wine's WinHTTP completes a read on the
+// calling thread when it holds some data and then waits there for the whole size asked, which
+// would stop every transfer behind one that stalls.
 int SeguirTransferencia(Transferencia *t, SumideroFn sumidero)
 {
     if (!InterlockedExchange(&t->completada, 0))
@@ -179,19 +190,35 @@ int SeguirTransferencia(Transferencia *t, SumideroFn sumidero)
         if (!EmpezarCuerpo(estado, t->desde, sumidero, &t->s))
             return Terminar(t, estado == 200 || estado == 206 ? 0 : estado);
         t->estado = estado;
+        t->lleno = 0;
         break;
     }
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        if (t->leidos == 0)
+            return Terminar(t, Vaciar(t, sumidero) ? t->estado : 0);
+        if (t->leidos > BLOQUE_HTTP - t->lleno)
+            t->leidos = BLOQUE_HTTP - t->lleno;
+        if (!WinHttpReadData(t->peticion, t->bloque + t->lleno, t->leidos, NULL)) {
+            Vaciar(t, sumidero);
+            return Terminar(t, 0);
+        }
+        return 1;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        t->lleno += t->leidos;
+        if ((t->leidos == 0 || t->lleno == BLOQUE_HTTP) && !Vaciar(t, sumidero))
+            return Terminar(t, 0);
         if (t->leidos == 0)
             return Terminar(t, t->estado);
-        if (!sumidero(&t->s, t->bloque, t->leidos))
-            return Terminar(t, 0);
         break;
     default:
+        // A transfer that broke keeps what it brought, so that the next attempt resumes there.
+        Vaciar(t, sumidero);
         return Terminar(t, 0);
     }
-    if (!WinHttpReadData(t->peticion, t->bloque, BLOQUE_HTTP, NULL))
+    if (!WinHttpQueryDataAvailable(t->peticion, NULL)) {
+        Vaciar(t, sumidero);
         return Terminar(t, 0);
+    }
     return 1;
 }
 

@@ -48,11 +48,13 @@ typedef int (*SumideroFn)(Sumidero *s, const void *datos, DWORD largo);
 
 /* One GET on the asynchronous session. WinHTTP's callback only sets `completada` (with `paso`
    and `leidos`) and the event avisoHttp; SeguirTransferencia, on the engine's thread, takes the
-   next step, so every sink call happens there. `estado` is the result once enCurso is 0: the
-   HTTP status, or 0 for a failed transfer. */
+   next step, so every sink call happens there. The body gathers in `bloque` (`lleno` bytes)
+   and goes to the sink a block at a time. `estado` is the result once enCurso is 0: the HTTP
+   status, or 0 for a failed transfer. */
 struct Transferencia {
     HINTERNET conexion, peticion;
     BYTE *bloque;
+    DWORD lleno;
     ULONGLONG desde;
     Sumidero s;
     volatile LONG completada, soltada;

@@ -211,3 +211,143 @@ TEST_F(Descargas, GameFolderTooLongForTheStagingNames)
     servidor.Responder(Cuerpo(B), B);
     EXPECT_EQ(Bajar(LineaEntrada("x.txt", "x") + LineaEntrada("Recursos\\b.txt", B)), 0) << motor.a.error;
 }
+
+// ---- several bodies at once ----
+
+// Six bodies of some 100 KB, each its own content.
+static std::vector<std::string> Seis()
+{
+    std::vector<std::string> v;
+    for (char c = 'a'; c < 'g'; c++)
+        v.push_back(std::string(100000, c) + "fin");
+    return v;
+}
+
+static std::string Entradas(const std::vector<std::string> &cuerpos)
+{
+    std::string texto;
+    for (size_t i = 0; i < cuerpos.size(); i++)
+        texto += LineaEntrada(std::string(1, (char)('a' + i)), cuerpos[i]);
+    return texto;
+}
+
+TEST_F(Descargas, FourBodiesTravelAtOnceAndTheLogKeepsTableOrder)
+{
+    std::vector<std::string> c = Seis();
+    // The first four answer only once four requests came: only four out together get them.
+    for (int i = 0; i < 6; i++) {
+        Respuesta r = Con(200, c[i]);
+        r.tras = i < 4 ? 4 : 0;
+        servidor.Responder(Cuerpo(c[i]), {r});
+    }
+    ASSERT_EQ(Bajar(Entradas(c)), 0) << motor.a.error;
+    int esperaron = 0;
+    for (const Peticion &p : servidor.Peticiones())
+        esperaron += p.esperoBien;
+    EXPECT_EQ(esperaron, 4);
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(LeerArchivo(Staging(c[i], ".bin")), c[i]);
+    std::vector<std::string> esperadas;
+    for (int i = 0; i < 6; i++)
+        esperadas.push_back("  bajando " + std::string(1, (char)('a' + i)) + " (100003 bytes)");
+    EXPECT_EQ(lineas, esperadas);
+    ASSERT_FALSE(eventos.empty());
+    for (size_t i = 1; i < eventos.size(); i++)
+        EXPECT_GE(eventos[i].hecho, eventos[i - 1].hecho);
+    EXPECT_EQ(eventos.back().hecho, totalBajar);
+    EXPECT_EQ(hechoTotal, totalBajar);
+}
+
+// One body that never comes does not hold the others back: while it waits for its next
+// attempt the rest arrive, the fifth and sixth in the places the first four left.
+TEST_F(Descargas, OneBodyFailingWhileTheOthersArrive)
+{
+    std::vector<std::string> c = Seis();
+    servidor.Responder(Cuerpo(c[0]), {Con(404)});
+    for (int i = 1; i < 6; i++)
+        servidor.Responder(Cuerpo(c[i]), c[i]);
+    EXPECT_EQ(Bajar(Entradas(c)), ACT_SIN_SERVIDOR);
+    EXPECT_STREQ(motor.a.error, "no se pudo bajar a");
+    EXPECT_EQ(motor.pausas.ms, (std::vector<DWORD>{1000, 2000, 3000}));
+    for (int i = 1; i < 6; i++)
+        EXPECT_EQ(LeerArchivo(Staging(c[i], ".bin")), c[i]);
+    EXPECT_EQ(lineas, (std::vector<std::string>{
+                          "  bajando a (100003 bytes)",
+                          "  bajando b (100003 bytes)",
+                          "  bajando c (100003 bytes)",
+                          "  bajando d (100003 bytes)",
+                          "  a: HTTP 404 (intento 1)",
+                          "  bajando e (100003 bytes)",
+                          "  bajando f (100003 bytes)",
+                          "  a: HTTP 404 (intento 2)",
+                          "  a: HTTP 404 (intento 3)",
+                          "  a: HTTP 404 (intento 4)",
+                          "ERROR (2): no se pudo bajar a",
+                      }));
+}
+
+// A 429 holds every request back for 11 s: a body that failed otherwise at the same moment,
+// due again after 1 s, waits for the same 11 s, while the bodies already on their way arrive.
+TEST_F(Descargas, TooManyRequestsPausesEveryBody)
+{
+    std::vector<std::string> c = Seis();
+    c.resize(4);
+    servidor.Responder(Cuerpo(c[0]), {Con(429), Con(200, c[0])});
+    servidor.Responder(Cuerpo(c[1]), {Con(503), Con(200, c[1])});
+    servidor.Responder(Cuerpo(c[2]), c[2]);
+    servidor.Responder(Cuerpo(c[3]), c[3]);
+    ASSERT_EQ(Bajar(Entradas(c)), 0) << motor.a.error;
+    EXPECT_EQ(motor.pausas.ms, std::vector<DWORD>{11000});
+    EXPECT_EQ(Rutas(), Ordenadas({Cuerpo(c[0]), Cuerpo(c[0]), Cuerpo(c[1]), Cuerpo(c[1]), Cuerpo(c[2]), Cuerpo(c[3])}));
+    EXPECT_TRUE(HayLinea("  a: HTTP 429 (intento 1)"));
+    EXPECT_TRUE(HayLinea("  b: HTTP 503 (intento 1)"));
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(LeerArchivo(Staging(c[i], ".bin")), c[i]);
+}
+
+// A run killed while four bodies are on their way leaves four ".part" files; the next run asks
+// each for its rest only.
+TEST(DescargasMuerte, FourPartsInFlightAreResumedByTheNextRun)
+{
+    ServidorGuion servidor;
+    CarpetaTemporal juego;
+    EscribirArchivo(juego / RUTA_SERVIDOR, servidor.url);
+    std::vector<std::string> c = Seis();
+    c.resize(4);
+    std::string entradas;
+    for (int i = 0; i < 4; i++) {
+        entradas += LineaEntrada("Recursos\\" + std::string(1, (char)('a' + i)) + ".pak", c[i]);
+        // More than one read block, then silence until the client goes.
+        Respuesta cortada = Con(200, c[i]);
+        cortada.cortarEn = 80000;
+        cortada.colgar = true;
+        servidor.Responder("/a/" + ShaHex(c[i]) + ".bin", {cortada, Con(200, c[i])});
+    }
+    servidor.Responder("/manifiesto.txt", Manifiesto(1, entradas));
+    auto largo = [&](int i) {
+        WIN32_FILE_ATTRIBUTE_DATA d;
+        std::string part = juego / (RUTA_DESCARGAS "\\" + ShaHex(c[i]) + ".part");
+        return GetFileAttributesExA(part.c_str(), GetFileExInfoStandard, &d) ? (size_t)d.nFileSizeLow : 0;
+    };
+
+    HANDLE primero = Ayudante("correr \"" + juego.ruta + "\" 0", juego / "primero.txt");
+    EXPECT_TRUE(Hasta([&] { return largo(0) && largo(1) && largo(2) && largo(3); }))
+        << LeerArchivo(juego / "primero.txt");
+    TerminateProcess(primero, 9);
+    EsperarProceso(primero);
+    size_t tenia[4];
+    for (int i = 0; i < 4; i++)
+        tenia[i] = largo(i);
+
+    HANDLE segundo = Ayudante("correr \"" + juego.ruta + "\" 0", juego / "segundo.txt");
+    EXPECT_EQ(EsperarProceso(segundo), 0u) << LeerArchivo(juego / "segundo.txt");
+    for (int i = 0; i < 4; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(LeerArchivo(juego / ("Recursos\\" + std::string(1, (char)('a' + i)) + ".pak")), c[i]);
+        std::vector<std::string> rangos;
+        for (const Peticion &p : servidor.Peticiones())
+            if (p.ruta == "/a/" + ShaHex(c[i]) + ".bin")
+                rangos.push_back(p.rango);
+        EXPECT_EQ(rangos, (std::vector<std::string>{"", "bytes=" + std::to_string(tenia[i]) + "-"}));
+    }
+}

@@ -96,13 +96,10 @@ void ServidorGuion::Bucle()
     }
 }
 
-bool ServidorGuion::Llego(const std::string &ruta)
+size_t ServidorGuion::Llegadas()
 {
     std::lock_guard<std::mutex> g(cerrojo);
-    for (const Peticion &p : hechas)
-        if (p.ruta == ruta)
-            return true;
-    return false;
+    return hechas.size();
 }
 
 static std::string Cabecera(const std::string &pedido, const char *nombre)
@@ -171,11 +168,11 @@ void ServidorGuion::Atender(SOCKET s)
                 it->second.erase(it->second.begin());
         }
     }
-    if (!r.tras.empty()) {
+    if (r.tras) {
         DWORD inicio = GetTickCount();
-        while (!Llego(r.tras) && GetTickCount() - inicio < 5000)
+        while (Llegadas() < r.tras && GetTickCount() - inicio < 5000)
             Sleep(5);
-        bool bien = Llego(r.tras);
+        bool bien = Llegadas() >= r.tras;
         std::lock_guard<std::mutex> g(cerrojo);
         hechas[numero].esperoBien = bien;
     }

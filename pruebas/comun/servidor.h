@@ -20,7 +20,7 @@ struct Respuesta {
     bool sinLargo = false;       // no Content-Length: the body ends when the connection closes
     unsigned demoraMs = 0;       // wait this long before answering (a stall)
     bool colgar = false;         // after the cut, hold the connection until the client drops it
-    std::string tras;            // answer only once a request for this path came (5 s at most)
+    size_t tras = 0;             // answer only once this many requests came in all (5 s at most)
 };
 
 // An answer with this status and body.
@@ -30,7 +30,7 @@ struct Peticion {
     std::string ruta;    // "/manifiesto.txt"
     std::string rango;   // value of the Range header, "" without one
     std::string agente;  // value of the User-Agent header
-    bool esperoBien = false;  // its answer waited for `tras`, and that request came in time
+    bool esperoBien = false;  // its answer waited for `tras` requests, and they came in time
 };
 
 struct ServidorGuion {
@@ -45,7 +45,7 @@ struct ServidorGuion {
   private:
     void Atender(SOCKET s);
     void Bucle();
-    bool Llego(const std::string &ruta);
+    size_t Llegadas();
     SOCKET escucha;
     std::thread hilo;
     std::vector<std::thread> conexiones;
