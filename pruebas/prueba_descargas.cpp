@@ -4,6 +4,7 @@
 #include "servidor.h"
 
 #include <algorithm>
+#include <thread>
 
 struct Descargas : ::testing::Test {
     ServidorGuion servidor;
@@ -303,6 +304,32 @@ TEST_F(Descargas, TooManyRequestsPausesEveryBody)
     EXPECT_TRUE(HayLinea("  b: HTTP 503 (intento 1)"));
     for (int i = 0; i < 4; i++)
         EXPECT_EQ(LeerArchivo(Staging(c[i], ".bin")), c[i]);
+}
+
+// A transfer that stalls half-way holds up no other: the second body is staged long before the
+// first one's time-out ends its attempt. Real time is the point here.
+TEST_F(Descargas, AStalledBodyHoldsUpNoOther)
+{
+    std::vector<std::string> c = Seis();
+    c.resize(2);
+    Respuesta colgada = Con(200, c[0]);
+    colgada.cortarEn = 80000;
+    colgada.colgar = true;
+    servidor.Responder(Cuerpo(c[0]), {colgada, Con(200, c[0])});
+    servidor.Responder(Cuerpo(c[1]), c[1]);
+    PonerPlazos(5000);
+    DWORD inicio = GetTickCount(), staged = 0;
+    std::thread vigia([&] {
+        while (!Existe(Staging(c[1], ".bin").c_str()) && GetTickCount() - inicio < 20000)
+            Sleep(10);
+        staged = GetTickCount() - inicio;
+    });
+    ASSERT_EQ(Bajar(Entradas(c)), 0) << motor.a.error;
+    DWORD total = GetTickCount() - inicio;
+    vigia.join();
+    EXPECT_GE(total, 5000u);
+    EXPECT_LT(staged, 2500u);
+    EXPECT_EQ(Rutas(), Ordenadas({Cuerpo(c[0]), Cuerpo(c[0]) + " bytes=80000-", Cuerpo(c[1])}));
 }
 
 // A run killed while four bodies are on their way leaves four ".part" files; the next run asks
