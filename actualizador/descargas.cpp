@@ -11,13 +11,12 @@
 #define CUERPO_LISTO (-2)
 #define EN_CURSO (-1)
 
-// A body being fetched: its entry, the attempts it made, the last status and when its next
-// attempt may start; during an attempt its open ".part" and its transfer.
+// A body being fetched: its entry, the attempts it made and when its next attempt may start;
+// during an attempt its open ".part" and its transfer.
 struct Bajada {
     const Entrada *e;
     int intentos;
-    DWORD estado;
-    DWORD desde;
+    DWORD reintento;
     HANDLE f;
     Transferencia t;
     char part[MAX_PATH], bin[MAX_PATH], url[LARGO_URL];
@@ -102,7 +101,7 @@ static int Aceptar(const Bajada *b, ULONGLONG contado)
 }
 
 // Judges the attempt that ended with `estado`: CUERPO_LISTO, 0 when another attempt follows
-// (at b->desde), or the code of the phase's failure after the last one.
+// (at b->reintento), or the code of the phase's failure after the last one.
 static int TerminarIntento(Bajada *b, DWORD estado)
 {
     const Entrada *e = b->e;
@@ -126,10 +125,9 @@ static int TerminarIntento(Bajada *b, DWORD estado)
     hechoTotal -= contado;
     if (b->intentos == 4)
         return Fallar(ACT_SIN_SERVIDOR, "no se pudo bajar %s", e->ruta);
-    b->estado = estado;
-    b->desde = reloj() + (estado == 429 ? 11000 : b->intentos * 1000);
+    b->reintento = reloj() + (estado == 429 ? 11000 : b->intentos * 1000);
     if (estado == 429)
-        pausaComun = b->desde;
+        pausaComun = b->reintento;
     return 0;
 }
 
@@ -170,26 +168,24 @@ static int EmpezarIntento(Bajada *b)
     return EN_CURSO;
 }
 
-// Takes the entry as the body of a free place: reused when its ".bin" is intact (0), else
-// logged and its first attempt due now (1).
-static int Tomar(Bajada *b, const Entrada *e, const char *carpeta)
+// Offers the entry to a free place: a body whose ".bin" is intact is counted and reused; any
+// other is logged and takes the place, its first attempt due now.
+static void Tomar(Bajada *b, const Entrada *e, const char *carpeta)
 {
     // Both fit: the folder's length was checked before the first body.
     Formar(b->bin, sizeof b->bin, "%s\\%s.bin", carpeta, e->sha);
     Formar(b->part, sizeof b->part, "%s\\%s.part", carpeta, e->sha);
     if (BinIntacto(b->bin, e)) {
         hechoTotal += e->tam;
-        return 0;
+        return;
     }
     Formar(b->url, sizeof b->url, "%sa/%s.bin", urlBase, e->sha);
     if (E->anotar)
         E->anotar("  bajando %s (%lu bytes)", e->ruta, (DWORD)e->tam);
     b->e = e;
     b->intentos = 0;
-    b->estado = 0;
-    b->desde = reloj();
+    b->reintento = reloj();
     b->f = INVALID_HANDLE_VALUE;
-    return 1;
 }
 
 static DWORD Mayor(DWORD a, DWORD b)
@@ -226,7 +222,7 @@ static int Pasada(int *siguiente, const char *carpeta, int *ocupadas, int *enCur
                     CerrarTransferencia(&b->t);
                     r = TerminarIntento(b, b->t.estado);
                 }
-            } else if (Llego(b->desde) && Llego(pausaComun)) {
+            } else if (Llego(b->reintento) && Llego(pausaComun)) {
                 r = EmpezarIntento(b);
             }
             if (r > 0)
@@ -241,7 +237,7 @@ static int Pasada(int *siguiente, const char *carpeta, int *ocupadas, int *enCur
         if (b->t.enCurso)
             (*enCurso)++;
         else
-            *proxima = Menor(*proxima, Mayor(Falta(b->desde), Falta(pausaComun)));
+            *proxima = Menor(*proxima, Mayor(Falta(b->reintento), Falta(pausaComun)));
     }
     return 0;
 }
