@@ -128,22 +128,26 @@ static int EsInstalacionVieja(void)
     return EsCarpeta(ruta);
 }
 
-static void PlazosDe(HINTERNET de, int plazoMs)
+// `resolver` is the time-out of a name's resolution, 0 for none of its own.
+static void PlazosDe(HINTERNET de, int plazoMs, int resolver)
 {
     int recibir = plazoMs ? plazoMs : 30000;
     if (plazoMs)
-        WinHttpSetTimeouts(de, plazoMs, plazoMs, plazoMs, plazoMs);
+        WinHttpSetTimeouts(de, resolver ? plazoMs : 0, plazoMs, plazoMs, plazoMs);
     else
-        WinHttpSetTimeouts(de, 10000, 10000, 15000, recibir);
+        WinHttpSetTimeouts(de, resolver, 10000, 15000, recibir);
     // Some WinHTTP implementations (Wine's) wait for the response headers under a time-out of
     // their own that the call above leaves unlimited; a stalled server must not outlast ours.
     WinHttpSetOption(de, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &recibir, sizeof recibir);
 }
 
+// The bodies' session resolves names with no time-out of its own: Wine runs a resolution under
+// a time-out on a thread of its own, one more thread (and a megabyte of memory) per transfer
+// in flight. The manifest's request has just resolved the same name under its time-out.
 void PonerPlazos(int plazoMs)
 {
-    PlazosDe(sesion, plazoMs);
-    PlazosDe(sesionAsincrona, plazoMs);
+    PlazosDe(sesion, plazoMs, 10000);
+    PlazosDe(sesionAsincrona, plazoMs, 0);
 }
 
 // The default base URL, or the one the override file names. The override is taken only when
