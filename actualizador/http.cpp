@@ -173,6 +173,19 @@ static int Vaciar(Transferencia *t, SumideroFn sumidero)
     return !lleno || sumidero(&t->s, t->bloque, lleno);
 }
 
+// The body's end: the rest of it goes to the sink.
+static int Acabar(Transferencia *t, SumideroFn sumidero)
+{
+    return Terminar(t, Vaciar(t, sumidero) ? t->estado : 0);
+}
+
+// A transfer that broke keeps what it brought, so that the next attempt resumes there.
+static int Romper(Transferencia *t, SumideroFn sumidero)
+{
+    Vaciar(t, sumidero);
+    return Terminar(t, 0);
+}
+
 // Each read asks only for what WinHTTP holds already: Wine's WinHTTP completes a read on the
 // calling thread when it holds some data and then waits there for the whole size asked, which
 // would stop every transfer behind one that stalls.
@@ -195,30 +208,24 @@ int SeguirTransferencia(Transferencia *t, SumideroFn sumidero)
     }
     case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
         if (t->leidos == 0)
-            return Terminar(t, Vaciar(t, sumidero) ? t->estado : 0);
+            return Acabar(t, sumidero);
         if (t->leidos > BLOQUE_HTTP - t->lleno)
             t->leidos = BLOQUE_HTTP - t->lleno;
-        if (!WinHttpReadData(t->peticion, t->bloque + t->lleno, t->leidos, NULL)) {
-            Vaciar(t, sumidero);
-            return Terminar(t, 0);
-        }
+        if (!WinHttpReadData(t->peticion, t->bloque + t->lleno, t->leidos, NULL))
+            return Romper(t, sumidero);
         return 1;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
         t->lleno += t->leidos;
-        if ((t->leidos == 0 || t->lleno == BLOQUE_HTTP) && !Vaciar(t, sumidero))
-            return Terminar(t, 0);
         if (t->leidos == 0)
-            return Terminar(t, t->estado);
+            return Acabar(t, sumidero);
+        if (t->lleno == BLOQUE_HTTP && !Vaciar(t, sumidero))
+            return Terminar(t, 0);
         break;
     default:
-        // A transfer that broke keeps what it brought, so that the next attempt resumes there.
-        Vaciar(t, sumidero);
-        return Terminar(t, 0);
+        return Romper(t, sumidero);
     }
-    if (!WinHttpQueryDataAvailable(t->peticion, NULL)) {
-        Vaciar(t, sumidero);
-        return Terminar(t, 0);
-    }
+    if (!WinHttpQueryDataAvailable(t->peticion, NULL))
+        return Romper(t, sumidero);
     return 1;
 }
 
