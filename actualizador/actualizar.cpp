@@ -197,9 +197,11 @@ int Conectar(void)
     }
     sesion = AbrirSesion(0);
     sesionAsincrona = sesion ? AbrirSesion(WINHTTP_FLAG_ASYNC) : NULL;
-    avisoHttp = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (!sesionAsincrona || !avisoHttp)
+    if (!sesionAsincrona)
         return Fallar(ACT_SIN_SERVIDOR, "WinHTTP no disponible (error %lu)", GetLastError());
+    avisoHttp = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (!avisoHttp)
+        return Fallar(ACT_INTERNO, "sin memoria");
     PonerPlazos(E->plazoMs);
     LeerUrlBase();
     return 0;
