@@ -100,12 +100,13 @@ static int Aceptar(const Bajada *b, ULONGLONG contado)
     return MoveFileExA(b->part, b->bin, MOVEFILE_REPLACE_EXISTING);
 }
 
-// Judges the attempt that ended with `estado`: CUERPO_LISTO, 0 when another attempt follows
-// (at b->reintento), or the code of the phase's failure after the last one.
+// Closes the attempt that ended with `estado` and judges it: CUERPO_LISTO, 0 when another
+// attempt follows (at b->reintento), or the code of the phase's failure after the last one.
 static int TerminarIntento(Bajada *b, DWORD estado)
 {
     const Entrada *e = b->e;
     ULONGLONG contado = b->t.s.contado;
+    CerrarTransferencia(&b->t);
     CloseHandle(b->f);
     b->f = INVALID_HANDLE_VALUE;
     b->intentos++;
@@ -161,10 +162,8 @@ static int EmpezarIntento(Bajada *b)
     s->corto = 0;
     if (tengo == e->tam)
         return TerminarIntento(b, 206);
-    if (!EmpezarTransferencia(&b->t, b->url, tengo)) {
-        CerrarTransferencia(&b->t);
+    if (!EmpezarTransferencia(&b->t, b->url, tengo))
         return TerminarIntento(b, 0);
-    }
     return EN_CURSO;
 }
 
@@ -218,10 +217,8 @@ static int Pasada(int *siguiente, const char *carpeta, int *ocupadas, int *enCur
                 break;
             int r = EN_CURSO;
             if (b->t.enCurso) {
-                if (!SeguirTransferencia(&b->t, ADisco)) {
-                    CerrarTransferencia(&b->t);
+                if (!SeguirTransferencia(&b->t, ADisco))
                     r = TerminarIntento(b, b->t.estado);
-                }
             } else if (Llego(b->reintento) && Llego(pausaComun)) {
                 r = EmpezarIntento(b);
             }

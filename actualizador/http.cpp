@@ -4,11 +4,14 @@
 
 #include <stdio.h>
 
-// A 200 after a ranged request means the server sends the whole body again, so the sink first
-// drops what it held. 0 when the body is not to be read (the status tells) or cannot be.
-static int EmpezarCuerpo(DWORD estado, ULONGLONG desde, SumideroFn sumidero, Sumidero *s)
+// Whether the body of an answer with `estado` is to be read; when not, `*fin` is the
+// transfer's result: that status, or 0 when the sink could not start over. A 200 after a
+// ranged request means the server sends the whole body again, so the sink first drops what it
+// held.
+static int EmpezarCuerpo(DWORD estado, ULONGLONG desde, SumideroFn sumidero, Sumidero *s, DWORD *fin)
 {
-    if (estado != 200 && estado != 206)
+    *fin = estado == 200 || estado == 206 ? 0 : estado;
+    if (*fin || !estado)
         return 0;
     return !(estado == 200 && desde) || sumidero(s, NULL, 0);
 }
@@ -17,8 +20,9 @@ static int EmpezarCuerpo(DWORD estado, ULONGLONG desde, SumideroFn sumidero, Sum
 static DWORD LeerCuerpo(HINTERNET peticion, DWORD estado, ULONGLONG desde, SumideroFn sumidero,
                         Sumidero *s)
 {
-    if (!EmpezarCuerpo(estado, desde, sumidero, s))
-        return estado == 200 || estado == 206 ? 0 : estado;
+    DWORD fin;
+    if (!EmpezarCuerpo(estado, desde, sumidero, s, &fin))
+        return fin;
     BYTE *bloque = (BYTE *)Pedir(BLOQUE_HTTP);
     if (!bloque)
         return 0;
@@ -104,11 +108,8 @@ DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero 
         return 0;
     DWORD resultado = 0;
     if (WinHttpSendRequest(peticion, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-        WinHttpReceiveResponse(peticion, NULL)) {
-        DWORD estado = Estado(peticion);
-        if (estado)
-            resultado = LeerCuerpo(peticion, estado, desde, sumidero, s);
-    }
+        WinHttpReceiveResponse(peticion, NULL))
+        resultado = LeerCuerpo(peticion, Estado(peticion), desde, sumidero, s);
     WinHttpCloseHandle(peticion);
     WinHttpCloseHandle(conexion);
     return resultado;
@@ -199,9 +200,9 @@ int SeguirTransferencia(Transferencia *t, SumideroFn sumidero)
             return Terminar(t, 0);
         return 1;
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: {
-        DWORD estado = Estado(t->peticion);
-        if (!EmpezarCuerpo(estado, t->desde, sumidero, &t->s))
-            return Terminar(t, estado == 200 || estado == 206 ? 0 : estado);
+        DWORD estado = Estado(t->peticion), fin;
+        if (!EmpezarCuerpo(estado, t->desde, sumidero, &t->s, &fin))
+            return Terminar(t, fin);
         t->estado = estado;
         t->lleno = 0;
         break;

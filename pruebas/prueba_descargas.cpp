@@ -357,9 +357,9 @@ TEST(DescargasMuerte, FourPartsInFlightAreResumedByTheNextRun)
     }
     servidor.Responder("/manifiesto.txt", Manifiesto(1, entradas));
     auto largo = [&](int i) {
-        WIN32_FILE_ATTRIBUTE_DATA d;
+        ULONGLONG tam;
         std::string part = juego / (RUTA_DESCARGAS "\\" + ShaHex(c[i]) + ".part");
-        return GetFileAttributesExA(part.c_str(), GetFileExInfoStandard, &d) ? (size_t)d.nFileSizeLow : 0;
+        return TamFecha(part.c_str(), &tam, NULL) ? (size_t)tam : 0;
     };
 
     HANDLE primero = Ayudante("correr \"" + juego.ruta + "\" 0", juego / "primero.txt");
