@@ -161,12 +161,7 @@ int DecidirCambios(void)
 // index every path counts as listed twice and the next run hashes.
 static int Repetida(const Indice *x, int conIndice, int i)
 {
-    if (!conIndice)
-        return 1;
-    for (int j = PrimeroEnIndice(x, ent[i].ruta); j >= 0; j = SiguienteEnIndice(x, j))
-        if (j != i && lstrcmpiA(ent[j].ruta, ent[i].ruta) == 0)
-            return 1;
-    return 0;
+    return !conIndice || OtraConRuta(x, ent, i) >= 0;
 }
 
 // The cache goes out in blocks: under Wine every WriteFile is a round trip through the

@@ -114,14 +114,9 @@ int Protegido(const char *p)
     return lstrcmpiA(p, "INIT") == 0 && TokenSinPasar();
 }
 
-// The backslash at p's length is tested first, so that most entries cost one byte.
 int TieneEntradas(const char *p)
 {
-    int n = lstrlenA(p);
-    for (int i = 0; i < nEnt; i++)
-        if (ent[i].ruta[n] == '\\' && EnCarpeta(ent[i].ruta, p))
-            return 1;
-    return 0;
+    return EntradaEn(ent, nEnt, p, 0) >= 0;
 }
 
 static void BorrarLista(void)

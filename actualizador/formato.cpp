@@ -107,6 +107,28 @@ static void ClasificarEntrada(char *linea, LineaManifiesto *l)
     l->clase = bien ? LINEA_ENTRADA : LINEA_ENTRADA_MALA;
 }
 
+// The byte at p's length is tested first, so that most entries cost one comparison.
+int EntradaEn(const Entrada *tabla, int n, const char *p, int igual)
+{
+    int largo = lstrlenA(p);
+    if (largo >= (int)sizeof tabla->ruta)
+        return -1;
+    for (int i = 0; i < n; i++) {
+        char c = tabla[i].ruta[largo];
+        if ((c == '\\' || (igual && c == 0)) && EnCarpeta(tabla[i].ruta, p))
+            return i;
+    }
+    return -1;
+}
+
+int OtraConRuta(const Indice *x, const Entrada *tabla, int i)
+{
+    for (int j = PrimeroEnIndice(x, tabla[i].ruta); j >= 0; j = SiguienteEnIndice(x, j))
+        if (j != i && lstrcmpiA(tabla[j].ruta, tabla[i].ruta) == 0)
+            return j;
+    return -1;
+}
+
 void ClasificarLinea(char *linea, LineaManifiesto *l)
 {
     ZeroMemory(l, sizeof *l);

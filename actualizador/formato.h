@@ -66,4 +66,13 @@ int EmpiezaConPalabra(const char *ruta);
 /* The signature line of `firma`, terminated: LARGO_LINEA_FIRMA characters and a 0. */
 void EscribirLineaFirma(char *destino, const BYTE firma[64]);
 
+/* ---- tables of entries ---- */
+/* The first entry of `tabla` (n entries) that lies inside the folder `p` (relative, any letter
+   case) or, with `igual`, names `p` itself; -1 when none. */
+int EntradaEn(const Entrada *tabla, int n, const char *p, int igual);
+/* The first other entry of `tabla` that names the same file as tabla[i], in any letter case,
+   looked up in `x`, an index of the table by path; -1 when none. Chains keep table order, so
+   for the later one of two this is the earlier. */
+int OtraConRuta(const Indice *x, const Entrada *tabla, int i);
+
 #endif

@@ -289,14 +289,10 @@ static int Listar(ULONGLONG *largo)
     // The engine skips a delete line that names a file of the release or a folder that holds
     // one, so such a line would do nothing the publisher meant.
     for (int i = 0; i < nBorrar; i++) {
-        // The byte at the line's length comes first, so that most files cost one comparison.
-        int n = lstrlenA(borrar[i]);
-        for (int j = 0; j < nTabla && n < (int)sizeof tabla[j].ruta; j++)
-            if ((tabla[j].ruta[n] == 0 || tabla[j].ruta[n] == '\\') && EnCarpeta(tabla[j].ruta, borrar[i])) {
-                Problema("--borrar %s: la version trae %s, y el actualizador no borra lo que la version trae",
-                         borrar[i], tabla[j].ruta);
-                break;
-            }
+        int j = EntradaEn(tabla, nTabla, borrar[i], 1);
+        if (j >= 0)
+            Problema("--borrar %s: la version trae %s, y el actualizador no borra lo que la version trae", borrar[i],
+                     tabla[j].ruta);
     }
     if (!problemas && nTabla == 0) {
         Fracaso("%s no tiene archivos", juego);

@@ -69,11 +69,10 @@ static void ComprobarRepetidas(const Entrada *ent, int nEnt)
         Problema("sin memoria para buscar rutas repetidas");
         return;
     }
+    // Each pair is told once, at its later entry.
     for (int i = 0; i < nEnt; i++) {
-        int j = PrimeroEnIndice(&porRuta, ent[i].ruta);
-        while (j >= 0 && j < i && lstrcmpiA(ent[j].ruta, ent[i].ruta) != 0)
-            j = SiguienteEnIndice(&porRuta, j);
-        if (j < 0 || j >= i)
+        int j = OtraConRuta(&porRuta, ent, i);
+        if (j < 0 || j > i)
             continue;
         if (strcmp(ent[j].ruta, ent[i].ruta) == 0)
             Problema("ruta repetida: %s", ent[i].ruta);
