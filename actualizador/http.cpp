@@ -4,25 +4,26 @@
 
 #include <stdio.h>
 
-// Whether the body of an answer with `estado` is to be read; when not, `*fin` is the
-// transfer's result: that status, or 0 when the sink could not start over. A 200 after a
-// ranged request means the server sends the whole body again, so the sink first drops what it
-// held.
-static int EmpezarCuerpo(DWORD estado, ULONGLONG desde, SumideroFn sumidero, Sumidero *s, DWORD *fin)
+static int EsCuerpo(DWORD estado)
 {
-    *fin = estado == 200 || estado == 206 ? 0 : estado;
-    if (*fin || !estado)
-        return 0;
-    return !(estado == 200 && desde) || sumidero(s, NULL, 0);
+    return estado == 200 || estado == 206;
+}
+
+// A 200 after a ranged request means the server sends the whole body again: the sink first
+// drops what it held.
+static int Reinicia(DWORD estado, ULONGLONG desde)
+{
+    return estado == 200 && desde;
 }
 
 // Reads the body into the sink.
 static DWORD LeerCuerpo(HINTERNET peticion, DWORD estado, ULONGLONG desde, SumideroFn sumidero,
                         Sumidero *s)
 {
-    DWORD fin;
-    if (!EmpezarCuerpo(estado, desde, sumidero, s, &fin))
-        return fin;
+    if (!EsCuerpo(estado))
+        return estado;
+    if (Reinicia(estado, desde) && !sumidero(s, NULL, 0))
+        return 0;
     BYTE *bloque = (BYTE *)Pedir(BLOQUE_HTTP);
     if (!bloque)
         return 0;
@@ -117,25 +118,100 @@ DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero 
 
 // ---- transfers on the asynchronous session ----
 
-// Runs on a WinHTTP thread: records what completed and wakes the engine's thread, which does
-// everything else. The flag is set before the event, so a wake never finds it unset.
+#define MITAD (BLOQUE_HTTP / 2)
+
+// The callback's end of the transfer: `respuesta` is its result.
+static void Concluir(Transferencia *t, DWORD respuesta)
+{
+    t->respuesta = respuesta;
+    InterlockedExchange(&t->fin, 1);
+    SetEvent(avisoHttp);
+}
+
+// Asks what WinHTTP holds. Each read then asks for no more than that: Wine's WinHTTP completes
+// a read on the calling thread when it holds some data and waits there for the whole size
+// asked, which would hold up whatever else that thread serves. A call that completes at once
+// calls back before it returns, so a fast body nests callbacks: past ANIDADAS deep the next
+// call is left to the engine's thread (`relevo`), which starts again at the bottom of a stack.
+static void Consultar(Transferencia *t)
+{
+    if (t->anidadas > ANIDADAS) {
+        InterlockedExchange(&t->relevo, 1);
+        SetEvent(avisoHttp);
+    } else if (!WinHttpQueryDataAvailable(t->peticion, NULL)) {
+        Concluir(t, 0);
+    }
+}
+
+// A full half goes to the engine's thread; the reads go on in the other half unless the engine
+// still writes it. Then `parada` is left set and whichever of the two sees it second, the
+// callback here or the engine giving the half back, resumes the reads.
+static void Entregar(Transferencia *t)
+{
+    InterlockedExchange(&t->lista[t->llenando], 1);
+    SetEvent(avisoHttp);
+    t->llenando ^= 1;
+    t->lleno = 0;
+    InterlockedExchange(&t->parada, 1);
+    if (!InterlockedCompareExchange(&t->lista[t->llenando], 0, 0) && InterlockedExchange(&t->parada, 0))
+        Consultar(t);
+}
+
+// Runs on a WinHTTP thread (or inline on the thread of the call that completed) and issues the
+// request's next step itself; it never touches the sink.
 static void CALLBACK AlCompletar(HINTERNET, DWORD_PTR contexto, DWORD que, LPVOID info, DWORD largo)
 {
     Transferencia *t = (Transferencia *)contexto;
     if (!t)
         return;
-    if (que == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-        InterlockedExchange(&t->soltada, 1);
-    } else if (que == WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE ||
-               que == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE || que == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE ||
-               que == WINHTTP_CALLBACK_STATUS_READ_COMPLETE || que == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
-        t->paso = que;
-        t->leidos = que == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE ? *(DWORD *)info : largo;
-        InterlockedExchange(&t->completada, 1);
-    } else {
-        return;
+    InterlockedIncrement(&t->anidadas);
+    switch (que) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        if (!WinHttpReceiveResponse(t->peticion, NULL))
+            Concluir(t, 0);
+        break;
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        t->respuesta = Estado(t->peticion);
+        if (!EsCuerpo(t->respuesta)) {
+            Concluir(t, t->respuesta);
+            break;
+        }
+        if (Reinicia(t->respuesta, t->desde))
+            InterlockedExchange(&t->reiniciar, 1);
+        Consultar(t);
+        break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: {
+        DWORD hay = *(DWORD *)info;
+        if (hay == 0) {
+            Concluir(t, t->respuesta);
+            break;
+        }
+        if (hay > MITAD - t->lleno)
+            hay = MITAD - t->lleno;
+        if (!WinHttpReadData(t->peticion, t->bloque + t->llenando * MITAD + t->lleno, hay, NULL))
+            Concluir(t, 0);
+        break;
     }
-    SetEvent(avisoHttp);
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        if (largo == 0) {
+            Concluir(t, t->respuesta);
+            break;
+        }
+        t->lleno += largo;
+        if (t->lleno < MITAD)
+            Consultar(t);
+        else
+            Entregar(t);
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        Concluir(t, 0);
+        break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        InterlockedExchange(&t->soltada, 1);
+        SetEvent(avisoHttp);
+        break;
+    }
+    InterlockedDecrement(&t->anidadas);
 }
 
 // The transfer ends with `estado` (0 for a failure); the caller closes it.
@@ -148,8 +224,10 @@ static int Terminar(Transferencia *t, DWORD estado)
 
 int EmpezarTransferencia(Transferencia *t, const char *url, ULONGLONG desde)
 {
-    t->completada = t->soltada = 0;
-    t->estado = 0;
+    t->lista[0] = t->lista[1] = t->parada = t->relevo = t->reiniciar = t->fin = t->anidadas = t->soltada = 0;
+    t->respuesta = t->estado = 0;
+    t->llenando = t->escribir = 0;
+    t->lleno = 0;
     t->desde = desde;
     t->enCurso = 1;
     t->conexion = t->peticion = NULL;
@@ -166,68 +244,32 @@ int EmpezarTransferencia(Transferencia *t, const char *url, ULONGLONG desde)
     return 1;
 }
 
-// What the block holds goes to the sink; 0 when the sink refused it.
-static int Vaciar(Transferencia *t, SumideroFn sumidero)
+// `largo` bytes of a half go to the sink, after the reset a 200 to a ranged request asks for.
+static int Escribir(Transferencia *t, SumideroFn sumidero, int mitad, DWORD largo)
 {
-    DWORD lleno = t->lleno;
-    t->lleno = 0;
-    return !lleno || sumidero(&t->s, t->bloque, lleno);
+    if (InterlockedExchange(&t->reiniciar, 0) && !sumidero(&t->s, NULL, 0))
+        return 0;
+    return !largo || sumidero(&t->s, t->bloque + mitad * MITAD, largo);
 }
 
-// The body's end: the rest of it goes to the sink.
-static int Acabar(Transferencia *t, SumideroFn sumidero)
-{
-    return Terminar(t, Vaciar(t, sumidero) ? t->estado : 0);
-}
-
-// A transfer that broke keeps what it brought, so that the next attempt resumes there.
-static int Romper(Transferencia *t, SumideroFn sumidero)
-{
-    Vaciar(t, sumidero);
-    return Terminar(t, 0);
-}
-
-// Each read asks only for what WinHTTP holds already: Wine's WinHTTP completes a read on the
-// calling thread when it holds some data and then waits there for the whole size asked, which
-// would stop every transfer behind one that stalls.
 int SeguirTransferencia(Transferencia *t, SumideroFn sumidero)
 {
-    if (!InterlockedExchange(&t->completada, 0))
-        return t->enCurso;
-    switch (t->paso) {
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-        if (!WinHttpReceiveResponse(t->peticion, NULL))
+    // The end is read before the halves: once it is seen, so is every half handed over.
+    LONG fin = InterlockedCompareExchange(&t->fin, 0, 0);
+    if (InterlockedExchange(&t->relevo, 0))
+        Consultar(t);
+    while (InterlockedCompareExchange(&t->lista[t->escribir], 0, 0)) {
+        if (!Escribir(t, sumidero, t->escribir, MITAD))
             return Terminar(t, 0);
-        return 1;
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: {
-        DWORD estado = Estado(t->peticion), fin;
-        if (!EmpezarCuerpo(estado, t->desde, sumidero, &t->s, &fin))
-            return Terminar(t, fin);
-        t->estado = estado;
-        t->lleno = 0;
-        break;
+        InterlockedExchange(&t->lista[t->escribir], 0);
+        t->escribir ^= 1;
+        if (InterlockedExchange(&t->parada, 0))
+            Consultar(t);
     }
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-        if (t->leidos == 0)
-            return Acabar(t, sumidero);
-        if (t->leidos > BLOQUE_HTTP - t->lleno)
-            t->leidos = BLOQUE_HTTP - t->lleno;
-        if (!WinHttpReadData(t->peticion, t->bloque + t->lleno, t->leidos, NULL))
-            return Romper(t, sumidero);
+    if (!fin)
         return 1;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-        t->lleno += t->leidos;
-        if (t->leidos == 0)
-            return Acabar(t, sumidero);
-        if (t->lleno == BLOQUE_HTTP && !Vaciar(t, sumidero))
-            return Terminar(t, 0);
-        break;
-    default:
-        return Romper(t, sumidero);
-    }
-    if (!WinHttpQueryDataAvailable(t->peticion, NULL))
-        return Romper(t, sumidero);
-    return 1;
+    // A transfer that broke keeps what it brought, so that the next attempt resumes there.
+    return Terminar(t, Escribir(t, sumidero, t->escribir, t->lleno) ? t->respuesta : 0);
 }
 
 // WinHTTP may still call back until it reports the request handle released; the transfer's
