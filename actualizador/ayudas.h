@@ -9,7 +9,7 @@
 #define CON_FORMATO(f, a) __attribute__((format(ms_printf, f, a)))
 
 /* Hashing block. */
-#define BLOQUE_SHA 262144
+#define BLOQUE_SHA 65536
 
 /* ---- formatting, paths, attributes, memory ---- */
 /* Formats into `destino`; 0 and an empty text when the result does not fit. */

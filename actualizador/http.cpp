@@ -119,6 +119,7 @@ DWORD HttpBajar(const char *url, ULONGLONG desde, SumideroFn sumidero, Sumidero 
 // ---- transfers on the asynchronous session ----
 
 #define MITAD (BLOQUE_HTTP / 2)
+#define ESPERA_MITAD_MS 50
 
 // The callback's end of the transfer: `respuesta` is its result.
 static void Concluir(Transferencia *t, DWORD respuesta)
@@ -143,15 +144,22 @@ static void Consultar(Transferencia *t)
     }
 }
 
-// A full half goes to the engine's thread; the reads go on in the other half unless the engine
-// still writes it. Then `parada` is left set and whichever of the two sees it second, the
-// callback here or the engine giving the half back, resumes the reads.
+// A full half goes to the engine's thread; the reads go on in the other half once the engine
+// has given it back. A WinHTTP thread waits a little for that (`devuelta`): a read issued here
+// stays on this thread, while one the engine issues later may cost Wine another thread. The
+// engine's own thread, running a callback inline, would only wait for itself. Then `parada` is
+// left set and whichever of the two sees it second, the callback here or the engine giving the
+// half back, resumes the reads.
 static void Entregar(Transferencia *t)
 {
     InterlockedExchange(&t->lista[t->llenando], 1);
     SetEvent(avisoHttp);
     t->llenando ^= 1;
     t->lleno = 0;
+    if (GetCurrentThreadId() != t->hiloMotor)
+        while (InterlockedCompareExchange(&t->lista[t->llenando], 0, 0) &&
+               WaitForSingleObject(t->devuelta, ESPERA_MITAD_MS) == WAIT_OBJECT_0)
+            ;
     InterlockedExchange(&t->parada, 1);
     if (!InterlockedCompareExchange(&t->lista[t->llenando], 0, 0) && InterlockedExchange(&t->parada, 0))
         Consultar(t);
@@ -230,9 +238,11 @@ int EmpezarTransferencia(Transferencia *t, const char *url, ULONGLONG desde)
     t->lleno = 0;
     t->desde = desde;
     t->enCurso = 1;
+    t->hiloMotor = GetCurrentThreadId();
     t->conexion = t->peticion = NULL;
     t->bloque = (BYTE *)Pedir(BLOQUE_HTTP);
-    if (!t->bloque || !AbrirPeticion(sesionAsincrona, url, desde, &t->conexion, &t->peticion))
+    t->devuelta = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (!t->bloque || !t->devuelta || !AbrirPeticion(sesionAsincrona, url, desde, &t->conexion, &t->peticion))
         return Terminar(t, 0);
     DWORD_PTR contexto = (DWORD_PTR)t;
     WinHttpSetOption(t->peticion, WINHTTP_OPTION_CONTEXT_VALUE, &contexto, sizeof contexto);
@@ -262,6 +272,7 @@ int SeguirTransferencia(Transferencia *t, SumideroFn sumidero)
         if (!Escribir(t, sumidero, t->escribir, MITAD))
             return Terminar(t, 0);
         InterlockedExchange(&t->lista[t->escribir], 0);
+        SetEvent(t->devuelta);
         t->escribir ^= 1;
         if (InterlockedExchange(&t->parada, 0))
             Consultar(t);
@@ -287,8 +298,10 @@ void CerrarTransferencia(Transferencia *t)
     }
     if (t->conexion)
         WinHttpCloseHandle(t->conexion);
+    if (t->devuelta)
+        CloseHandle(t->devuelta);
     Soltar(t->bloque);
-    t->peticion = t->conexion = NULL;
+    t->peticion = t->conexion = t->devuelta = NULL;
     t->bloque = NULL;
     t->enCurso = 0;
 }

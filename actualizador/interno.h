@@ -48,18 +48,21 @@ typedef int (*SumideroFn)(Sumidero *s, const void *datos, DWORD largo);
 
 /* One GET on the asynchronous session. WinHTTP's callback drives the request itself (the
    answer, then reads of what WinHTTP holds) and fills the two halves of `bloque` in turn: a
-   full half is handed to the engine's thread (`lista`) while the callback goes on in the
-   other one, or stops (`parada`) until the engine gives that one back; `relevo` asks the
-   engine to issue the next read when more than ANIDADAS callbacks nest. A request whose next
-   step is issued from its own callback stays on the WinHTTP thread already serving it, which
-   keeps Wine's thread pool (each thread holds about 1 MiB) from growing with every step.
-   SeguirTransferencia, on the engine's thread, writes the full halves to the sink in order and,
-   once the callback reports the end (`fin`, with `respuesta` the HTTP status or 0 for a
-   failure), what the half being filled holds: every sink call happens on the engine's thread.
-   `estado` is the result once enCurso is 0: that status, or 0 when the sink refused a block. */
+   full half is handed to the engine's thread (`lista`), and the callback goes on in the other
+   one once the engine has given it back (`devuelta`), or stops (`parada`) until then; `relevo`
+   asks the engine to issue the next read when more than ANIDADAS callbacks nest. A request
+   whose next step is issued from its own callback stays on the WinHTTP thread already serving
+   it, which keeps Wine's thread pool (each thread holds about 1 MiB) from growing with every
+   step. SeguirTransferencia, on the engine's thread, writes the full halves to the sink in
+   order and, once the callback reports the end (`fin`, with `respuesta` the HTTP status or 0
+   for a failure), what the half being filled holds: every sink call happens on the engine's
+   thread. `estado` is the result once enCurso is 0: that status, or 0 when the sink refused a
+   block. */
 #define ANIDADAS 8
 struct Transferencia {
     HINTERNET conexion, peticion;
+    HANDLE devuelta;
+    DWORD hiloMotor;
     BYTE *bloque;
     ULONGLONG desde;
     Sumidero s;
