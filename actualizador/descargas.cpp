@@ -6,7 +6,6 @@
 
 // Staging names are the folder, a backslash, 64 digits and ".part": 70 characters more.
 #define LARGO_CARPETA_DESCARGAS (MAX_PATH - 1 - 70)
-#define EN_VUELO 4
 // What an attempt came to, besides 0 (another attempt follows) and a failure's code.
 #define CUERPO_LISTO (-2)
 #define EN_CURSO (-1)

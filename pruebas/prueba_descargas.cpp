@@ -232,20 +232,22 @@ static std::string Entradas(const std::vector<std::string> &cuerpos)
     return texto;
 }
 
-TEST_F(Descargas, FourBodiesTravelAtOnceAndTheLogKeepsTableOrder)
+TEST_F(Descargas, BodiesTravelAtOnceAndTheLogKeepsTableOrder)
 {
     std::vector<std::string> c = Seis();
-    // The first four answer only once four requests came: only four out together get them.
+    static_assert(EN_VUELO < 6, "more bodies than places");
+    // The first ones answer only once EN_VUELO requests came: only that many out together get
+    // them.
     for (int i = 0; i < 6; i++) {
         Respuesta r = Con(200, c[i]);
-        r.tras = i < 4 ? 4 : 0;
+        r.tras = i < EN_VUELO ? EN_VUELO : 0;
         servidor.Responder(Cuerpo(c[i]), {r});
     }
     ASSERT_EQ(Bajar(Entradas(c)), 0) << motor.a.error;
     int esperaron = 0;
     for (const Peticion &p : servidor.Peticiones())
         esperaron += p.esperoBien;
-    EXPECT_EQ(esperaron, 4);
+    EXPECT_EQ(esperaron, EN_VUELO);
     for (int i = 0; i < 6; i++)
         EXPECT_EQ(LeerArchivo(Staging(c[i], ".bin")), c[i]);
     std::vector<std::string> esperadas;
@@ -260,7 +262,7 @@ TEST_F(Descargas, FourBodiesTravelAtOnceAndTheLogKeepsTableOrder)
 }
 
 // One body that never comes does not hold the others back: while it waits for its next
-// attempt the rest arrive, the fifth and sixth in the places the first four left. Its first
+// attempt the rest arrive, the later ones in the places the first ones left. Its first
 // answer is whole but wrong: the bytes it took back never show as progress going back.
 TEST_F(Descargas, OneBodyFailingWhileTheOthersArrive)
 {
@@ -337,17 +339,17 @@ TEST_F(Descargas, AStalledBodyHoldsUpNoOther)
     EXPECT_EQ(Rutas(), Ordenadas({Cuerpo(c[0]), Cuerpo(c[0]) + " bytes=80000-", Cuerpo(c[1])}));
 }
 
-// A run killed while four bodies are on their way leaves four ".part" files; the next run asks
-// each for its rest only.
-TEST(DescargasMuerte, FourPartsInFlightAreResumedByTheNextRun)
+// A run killed while every place has a body on its way leaves that many ".part" files; the next
+// run asks each for its rest only.
+TEST(DescargasMuerte, PartsInFlightAreResumedByTheNextRun)
 {
     ServidorGuion servidor;
     CarpetaTemporal juego;
     EscribirArchivo(juego / RUTA_SERVIDOR, servidor.url);
     std::vector<std::string> c = Seis();
-    c.resize(4);
+    c.resize(EN_VUELO);
     std::string entradas;
-    for (int i = 0; i < 4; i++) {
+    for (int i = 0; i < EN_VUELO; i++) {
         entradas += LineaEntrada("Recursos\\" + std::string(1, (char)('a' + i)) + ".pak", c[i]);
         // More than one read block, then silence until the client goes.
         Respuesta cortada = Con(200, c[i]);
@@ -363,17 +365,22 @@ TEST(DescargasMuerte, FourPartsInFlightAreResumedByTheNextRun)
     };
 
     HANDLE primero = Ayudante("correr \"" + juego.ruta + "\" 0", juego / "primero.txt");
-    EXPECT_TRUE(Hasta([&] { return largo(0) && largo(1) && largo(2) && largo(3); }))
+    EXPECT_TRUE(Hasta([&] {
+        for (int i = 0; i < EN_VUELO; i++)
+            if (!largo(i))
+                return false;
+        return true;
+    }))
         << LeerArchivo(juego / "primero.txt");
     TerminateProcess(primero, 9);
     EsperarProceso(primero);
-    size_t tenia[4];
-    for (int i = 0; i < 4; i++)
+    size_t tenia[EN_VUELO];
+    for (int i = 0; i < EN_VUELO; i++)
         tenia[i] = largo(i);
 
     HANDLE segundo = Ayudante("correr \"" + juego.ruta + "\" 0", juego / "segundo.txt");
     EXPECT_EQ(EsperarProceso(segundo), 0u) << LeerArchivo(juego / "segundo.txt");
-    for (int i = 0; i < 4; i++) {
+    for (int i = 0; i < EN_VUELO; i++) {
         SCOPED_TRACE(i);
         EXPECT_EQ(LeerArchivo(juego / ("Recursos\\" + std::string(1, (char)('a' + i)) + ".pak")), c[i]);
         std::vector<std::string> rangos;
