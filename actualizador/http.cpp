@@ -172,6 +172,13 @@ static void CALLBACK AlCompletar(HINTERNET, DWORD_PTR contexto, DWORD que, LPVOI
     Transferencia *t = (Transferencia *)contexto;
     if (!t)
         return;
+    // The request's last call: once `soltada` is seen the transfer's memory may be reused, so
+    // nothing touches it after.
+    if (que == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        InterlockedExchange(&t->soltada, 1);
+        SetEvent(avisoHttp);
+        return;
+    }
     InterlockedIncrement(&t->anidadas);
     switch (que) {
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
@@ -213,10 +220,6 @@ static void CALLBACK AlCompletar(HINTERNET, DWORD_PTR contexto, DWORD que, LPVOI
         break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
         Concluir(t, 0);
-        break;
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-        InterlockedExchange(&t->soltada, 1);
-        SetEvent(avisoHttp);
         break;
     }
     InterlockedDecrement(&t->anidadas);
